@@ -1,0 +1,21 @@
+# Cross-compiles for Windows with mingw-w64's posix thread model (std::mutex, std::thread).
+# PVL_ARCH chooses the target: x86 (the product: a 32-bit add-in) or x64.
+set(PVL_ARCH "x86" CACHE STRING "Target architecture: x86 or x64")
+if(PVL_ARCH STREQUAL "x64")
+    set(triple x86_64-w64-mingw32)
+    set(CMAKE_SYSTEM_PROCESSOR AMD64)
+else()
+    set(triple i686-w64-mingw32)
+    set(CMAKE_SYSTEM_PROCESSOR x86)
+endif()
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER   ${triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+set(CMAKE_RC_COMPILER  ${triple}-windres)
+set(PVL_WIDL ${triple}-widl)
+set(CMAKE_FIND_ROOT_PATH /usr/${triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Test and tool programs run under Wine, in the project's prefix for this architecture.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run;--arch;${PVL_ARCH})

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Brings a fresh Debian (bookworm) machine to the state the build, the tests and the demo need.
+# Idempotent: every step checks first and does nothing when its result is already there.
+#   tools/setup.sh            packages, the cross-built encoder, the Wine prefix
+#   tools/setup.sh prefix     only (re)creates the Wine prefix
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${PVL_BUILD_DIR:-$root/build}
+source "$root/tools/wine-env.sh"
+cache=${PVL_CACHE_DIR:-$build/cache}
+
+say()  { printf '[setup] %s\n' "$*"; }
+fail() { printf '[setup] FAILED: %s\n' "$1" >&2; shift; for l in "$@"; do printf '[setup]   %s\n' "$l" >&2; done; exit 1; }
+
+need_root() {
+    [ "$(id -u)" = 0 ] || fail "installing packages needs root" "run: sudo $0"
+}
+
+packages=(
+    wine wine32:i386 wine64 libwine-dev libasound2:i386 libasound2 libasound2-plugins
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+    cmake ninja-build make googletest dpkg-dev
+    espeak-ng sox libsox-fmt-all lame xvfb x11-apps imagemagick netpbm python3
+)
+
+install_packages() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -eq 0 ] && grep -q 'deb-src' /etc/apt/sources.list.d/debian.sources 2>/dev/null; then
+        say "packages: all present"; return
+    fi
+    need_root
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        say "adding the i386 architecture (Wine runs the 32-bit add-in)"
+        dpkg --add-architecture i386
+    fi
+    # The encoder is built from Debian's own LAME source package: apt-get source needs deb-src.
+    if [ -f /etc/apt/sources.list.d/debian.sources ] && ! grep -q 'deb-src' /etc/apt/sources.list.d/debian.sources; then
+        sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
+    elif [ -f /etc/apt/sources.list ] && ! grep -q '^deb-src' /etc/apt/sources.list; then
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >> /etc/apt/sources.list
+    fi
+    say "installing: ${missing[*]:-(source lists only)}"
+    apt-get update -qq || fail "apt-get update" "check the network and /etc/apt/sources.list.d"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${packages[@]}" >"$build/apt.log" 2>&1 \
+        || fail "apt-get install" "see $build/apt.log"
+}
+
+# lame.exe: Debian's LAME source, cross-compiled for 32-bit Windows; cached in the build folder.
+build_lame() {
+    local arch=$1 host
+    case $arch in x86) host=i686-w64-mingw32 ;; x64) host=x86_64-w64-mingw32 ;; esac
+    local out=$cache/$arch/lame.exe
+    mkdir -p "$cache/$arch"
+    if [ -x "$out" ] || [ -f "$out" ]; then say "lame.exe ($arch): cached"; return; fi
+    say "lame.exe ($arch): cross-building from Debian's LAME source (about a minute)"
+    local work=$cache/$arch/lame-src
+    rm -rf "$work"; mkdir -p "$work"
+    (cd "$work" && apt-get source -qq lame >"$work/source.log" 2>&1) \
+        || fail "apt-get source lame" "see $work/source.log" "deb-src lines must be enabled (this script does it when run as root)"
+    local src; src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'lame-*' | head -n1)
+    [ -n "$src" ] || fail "LAME source folder not found in $work"
+    (cd "$src" && ./configure --host=$host --disable-shared --enable-static \
+            --disable-gtktest --disable-rpath LDFLAGS=-static CFLAGS='-O2' >"$work/configure.log" 2>&1) \
+        || fail "configuring LAME" "see $work/configure.log"
+    (cd "$src" && make -j"$(nproc)" >"$work/make.log" 2>&1) || fail "building LAME" "see $work/make.log"
+    cp "$src/frontend/lame.exe" "$out.tmp" && $host-strip "$out.tmp" && mv "$out.tmp" "$out"
+    say "lame.exe ($arch): built ($(stat -c %s "$out") bytes)"
+}
+
+# Whether this machine's kernel runs 32-bit programs: 32-bit Wine needs it, and some kernels are
+# built without it ("Exec format error"). The 64-bit build is tested wherever the 32-bit one cannot be.
+runs_x86() { /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; }
+
+# A private Wine prefix per architecture: no display needed (null graphics driver), no crash
+# debugger, audio through ALSA (whose default device is set up by tools/wine-run).
+make_prefix() {
+    local arch=$1 winearch
+    case $arch in x86) winearch=win32 ;; x64) winearch=win64 ;; esac
+    ( pvl_wine_env "$arch"
+    local prefix=$WINEPREFIX
+    if [ -f "$prefix/.pvl-ready" ]; then say "wine prefix ($arch): ready"; return; fi
+    say "wine prefix ($arch): creating $prefix"
+    rm -rf "$prefix"
+    local log=$build/wineboot-$arch.log
+    "$PVL_WINE" wineboot -i >"$log" 2>&1 </dev/null || fail "wineboot ($arch)" "see $log"
+    local reg=$build/pvl-prefix.reg
+    cat >"$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Graphics"="null"
+"Audio"="alsa"
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Debugger"=""
+"Auto"="0"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+REG
+    "$PVL_WINE" regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 </dev/null || fail "importing the prefix settings ($arch)" "see $log"
+    "$WINESERVER" -w
+    grep -q '"Graphics"="null"' "$prefix/user.reg" || fail "the prefix settings did not take ($arch)" "see $log"
+    touch "$prefix/.pvl-ready"
+    say "wine prefix ($arch): ready" )
+}
+
+# The architectures whose programs can run here: written for the build and the test command.
+test_arches() {
+    if runs_x86; then echo "x86 x64"; else echo "x64"; fi
+}
+
+mkdir -p "$build" "$cache"
+case "${1:-all}" in
+    prefix)
+        for a in $(test_arches); do make_prefix "$a"; done ;;
+    all)
+        install_packages
+        build_lame x86; build_lame x64
+        arches=$(test_arches)
+        runs_x86 || say "note: this kernel cannot run 32-bit programs; the 32-bit add-in is built and checked, and the 64-bit build of the same sources runs the tests"
+        for a in $arches; do make_prefix "$a"; done
+        echo "$arches" >"$build/test-arches" ;;
+    *) fail "unknown step '$1'" "usage: $0 [all|prefix]" ;;
+esac

@@ -1,0 +1,40 @@
+# Sourced by the project's scripts: the Wine set-up for one architecture.
+#   pvl_wine_env ARCH    exports WINEPREFIX, WINEARCH, WINELOADER and friends for x86 or x64
+#   $PVL_WINE            the loader to run programs with
+# Debian's /usr/bin/wine prefers the 32-bit loader whenever it is installed, even on a kernel that
+# cannot run it; the loader is therefore chosen here, by architecture.
+pvl_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+pvl_build=${PVL_BUILD_DIR:-$pvl_root/build}
+
+pvl_wine_env() {
+    case "$1" in
+        x86) export WINEARCH=win32 WINELOADER=/usr/lib/wine/wine ;;
+        x64) export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 ;;
+        *) echo "pvl_wine_env: unknown architecture '$1' (x86 or x64)" >&2; return 2 ;;
+    esac
+    export WINEPREFIX=$pvl_build/wineprefix-$1
+    export WINEDEBUG=${WINEDEBUG:--all}
+    export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+    export WINESERVER=/usr/lib/wine/wineserver64
+    [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver32
+    # The null graphics driver needs no display; a screenshot run sets PVL_DISPLAY to an Xvfb display.
+    export DISPLAY=${PVL_DISPLAY:-}
+    # ALSA's default device: captures read $PVL_CAPTURE_FILE (raw 16 kHz mono s16le), playback
+    # is written to $PVL_PLAYBACK_FILE.
+    export ALSA_CONFIG_PATH=$pvl_root/tools/alsa-pvl.conf
+    export PVL_CAPTURE_FILE=${PVL_CAPTURE_FILE:-/dev/zero}
+    export PVL_PLAYBACK_FILE=${PVL_PLAYBACK_FILE:-/dev/null}
+    PVL_WINE=$WINELOADER
+}
+
+# Starts the prefix's server for good, its output in a file: Wine's background processes otherwise
+# inherit the caller's stdout, and a test runner reading that pipe would wait for them for ever.
+pvl_wine_server_start() {
+    local log=$pvl_build/wineserver-${WINEARCH}.log
+    "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
+    "$PVL_WINE" wineboot >>"$log" 2>&1 </dev/null || true
+}
+
+pvl_wine_server_stop() {
+    "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
+}
