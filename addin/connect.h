@@ -1,0 +1,108 @@
+// Connect: the add-in object. It holds every reference the add-in keeps (host objects and the audio
+// control), receives every event, and routes each to its handler. The handlers are members, named
+// after their event source and event; they live beside their subsystem:
+//   addin/connect.cpp    connection and disconnection, event routing
+//   addin/toolbar.cpp    the mail inspector's command bar
+//   recorder/recorder.cpp  Record, Play, Stop and the audio control's events
+//   recorder/compression.cpp  saving, encoding and attaching inside Stop
+//   about/about_window.cpp    the product button
+#pragma once
+#include "common/com_object.h"
+#include "common/event_field.h"
+#include "addin/extensibility.h"
+#include "addin/identity.h"
+#include <string>
+
+namespace pvl {
+
+class Connect : public IDTExtensibility2 {
+public:
+    Connect();
+    ~Connect();
+    static const QITAB* Interfaces();
+
+    // IDispatch: the default interface _Connect declares no members.
+    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override;
+    IFACEMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    IFACEMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    IFACEMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                          EXCEPINFO* info, UINT* argError) override;
+
+    // IDTExtensibility2
+    IFACEMETHODIMP OnConnection(IDispatch* Application, ext_ConnectMode ConnectMode, IDispatch* AddInInst,
+                                SAFEARRAY** custom) override;
+    IFACEMETHODIMP OnDisconnection(ext_DisconnectMode RemoveMode, SAFEARRAY** custom) override;
+    IFACEMETHODIMP OnAddInsUpdate(SAFEARRAY** custom) override;
+    IFACEMETHODIMP OnStartupComplete(SAFEARRAY** custom) override;
+    IFACEMETHODIMP OnBeginShutdown(SAFEARRAY** custom) override;
+
+    // A read-only view of the fields, for tests and diagnostics.
+    struct Fields {
+        IDispatch* OutlookApp;
+        IDispatch* OutlookInspectors;
+        IDispatch* AddInInst;
+        IDispatch* mci;
+        IDispatch* CurrentMailInspector;
+        IDispatch* CurrentMailItem;
+        IDispatch* CurrentCommandBar;
+        IDispatch* ButtonPVL;
+        IDispatch* ButtonRecord;
+        IDispatch* ButtonPlay;
+        IDispatch* ButtonStop;
+        pvlStates RecorderState;
+    };
+    Fields View() const;
+
+    // Live Connect objects in this module.
+    static long LiveObjects();
+
+private:
+    // Event routing: each event-connected field delivers its events to one of these, which reads
+    // the event's arguments and calls the handler.
+    HRESULT RouteInspectorsEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteMailInspectorEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteMciEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteButtonPVLEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteButtonRecordEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteButtonPlayEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteButtonStopEvent(DISPID id, DISPPARAMS* params);
+    using ClickHandler = HRESULT (Connect::*)(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
+    HRESULT RouteClick(ClickHandler handler, DISPID id, DISPPARAMS* params);
+
+    // Continue-on-error handlers: every step is guarded; they return success.
+    HRESULT AddinInstance_OnConnection(IDispatch* Application, IDispatch* addInInst);
+    HRESULT AddinInstance_OnDisconnection();
+    HRESULT OutlookInspectors_NewInspector(IDispatch* Inspector);
+    HRESULT CurrentMailInspector_Close();
+    HRESULT ButtonRecord_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
+    HRESULT ButtonStop_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
+    // Stop-at-first-error handlers: the first failing step's result is returned to the event's caller.
+    HRESULT ButtonPlay_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
+    HRESULT ButtonPVL_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
+    HRESULT mci_Done(short NotifyCode);
+    HRESULT mci_PlayCompleted(long Errorcode);
+
+    // Toolbar steps (toolbar.cpp).
+    HRESULT AddButton(EventConnection& field, int row);
+    HRESULT BuildActionText(std::wstring* text);
+    // Compression and attachment inside Stop (compression.cpp).
+    void CompressAndAttach();
+
+    // Event-connected fields, in their declared order.
+    EventField<Connect, &Connect::RouteInspectorsEvent> OutlookInspectors;
+    EventField<Connect, &Connect::RouteMailInspectorEvent> CurrentMailInspector;
+    EventField<Connect, &Connect::RouteMciEvent> mci;
+    EventField<Connect, &Connect::RouteButtonPVLEvent> ButtonPVL;
+    EventField<Connect, &Connect::RouteButtonRecordEvent> ButtonRecord;
+    EventField<Connect, &Connect::RouteButtonPlayEvent> ButtonPlay;
+    EventField<Connect, &Connect::RouteButtonStopEvent> ButtonStop;
+
+    // Plain fields.
+    ComPtr<IDispatch> OutlookApp;
+    ComPtr<IDispatch> CurrentCommandBar;
+    ComPtr<IDispatch> CurrentMailItem;
+    ComPtr<IDispatch> AddInInst;
+    pvlStates RecorderState = pvlNone;
+};
+
+}  // namespace pvl

@@ -1,0 +1,31 @@
+// The Office add-in connection interface (Add-In Designer library, "AddInDesignerObjects").
+// The host calls it through its vtable after asking the add-in object for it.
+#pragma once
+#include <windows.h>
+#include <oaidl.h>
+
+enum ext_ConnectMode {
+    ext_cm_AfterStartup = 0,
+    ext_cm_Startup = 1,
+    ext_cm_External = 2,
+    ext_cm_CommandLine = 3,
+};
+
+enum ext_DisconnectMode {
+    ext_dm_HostShutdown = 0,
+    ext_dm_UserClosed = 1,
+};
+
+MIDL_INTERFACE("B65AD801-ABAF-11D0-BB8B-00A0C90F2744")
+IDTExtensibility2 : public IDispatch {
+public:
+    virtual HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* Application, ext_ConnectMode ConnectMode,
+                                                   IDispatch* AddInInst, SAFEARRAY** custom) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnDisconnection(ext_DisconnectMode RemoveMode, SAFEARRAY** custom) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnAddInsUpdate(SAFEARRAY** custom) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnStartupComplete(SAFEARRAY** custom) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnBeginShutdown(SAFEARRAY** custom) = 0;
+};
+__CRT_UUID_DECL(IDTExtensibility2, 0xB65AD801, 0xABAF, 0x11D0, 0xBB, 0x8B, 0x00, 0xA0, 0xC9, 0x0F, 0x27, 0x44)
+
+inline constexpr IID IID_IDTExtensibility2 = {0xB65AD801, 0xABAF, 0x11D0, {0xBB, 0x8B, 0x00, 0xA0, 0xC9, 0x0F, 0x27, 0x44}};

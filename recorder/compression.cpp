@@ -1,0 +1,140 @@
+// Inside Stop, after a recording: save the wave file, compress it with the encoder beside the
+// component, wait for it, and attach the MP3 to the current mail item. Continue-on-error throughout.
+#include "about/about_window.h"
+#include "addin/connect.h"
+#include "addin/host_model.h"
+#include "common/dispatch_call.h"
+#include "common/module.h"
+#include "common/raii.h"
+#include "common/result.h"
+#include "recorder/compression.h"
+#include <vector>
+
+namespace pvl {
+
+namespace {
+constexpr wchar_t kWaveSuffix[] = L"\\Parvaline.wav";
+constexpr wchar_t kMp3Suffix[] = L"\\Parvaline.mp3";
+constexpr wchar_t kEncoderSuffix[] = L"\\lame.exe";
+constexpr wchar_t kAttachmentName[] = L"Parvaline.mp3";
+constexpr wchar_t kCompressingCaption[] = L"Compressing, wait...";
+
+HRESULT DeviceControl(ComPtr<IDispatch>* control) {
+    AboutWindow* about = nullptr;
+    RETURN_IF_FAILED(frmAbout(&about));
+    if (!about->mci()) return E_POINTER;
+    *control = about->mci();
+    return S_OK;
+}
+
+HRESULT SetWaveFileName() {
+    ComPtr<IDispatch> control;
+    RETURN_IF_FAILED(DeviceControl(&control));
+    std::wstring wave;
+    RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
+    RETURN_IF_FAILED(PutProperty(control.Get(), mci_dispid::FileName, Variant(wave.c_str())));
+    return S_OK;
+}
+
+HRESULT SetCaption(IDispatch* button, const wchar_t* caption) {
+    return PutProperty(button, host::dispid::Control_Caption, Variant(caption));
+}
+
+HRESULT Attachments(IDispatch* mailItem, ComPtr<IDispatch>* attachments) {
+    return GetObjectProperty(mailItem, host::dispid::MailItem_Attachments, attachments);
+}
+}  // namespace
+
+HRESULT EncoderCommandLine(std::wstring* commandLine) {
+    // Three folder queries, one per piece. The program path is not quoted; the two files are.
+    std::wstring encoder, wave, mp3;
+    RETURN_IF_FAILED(ComponentPath(kEncoderSuffix, &encoder));
+    RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
+    RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
+    *commandLine = encoder + L" \"" + wave + L"\" \"" + mp3 + L"\"";
+    return S_OK;
+}
+
+DWORD EncoderTimeoutMs(const std::wstring& wavePath) {
+    // Generous: two minutes, plus four seconds per second of sound (the encoder needs a small
+    // fraction of that). Only an encoder that hangs ever reaches it.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ULONGLONG bytes = 0;
+    if (GetFileAttributesExW(wavePath.c_str(), GetFileExInfoStandard, &data))
+        bytes = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    const ULONGLONG bytesPerSecond = kRecordSampleRate * kRecordChannels * kRecordBitsPerSample / 8;
+    const ULONGLONG ms = 120000 + bytes * 4000 / bytesPerSecond;
+    return static_cast<DWORD>(ms < 0x7FFFFFFF ? ms : 0x7FFFFFFF);
+}
+
+HRESULT RunEncoder(DWORD* waitResult) {
+    *waitResult = WAIT_FAILED;
+    std::wstring commandLine, encoder, wave, mp3;
+    RETURN_IF_FAILED(EncoderCommandLine(&commandLine));
+    RETURN_IF_FAILED(ComponentPath(kEncoderSuffix, &encoder));
+    RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
+    RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
+
+    // An MP3 from an earlier recording must not stand in for this one if the encoding fails.
+    if (!DeleteFileW(mp3.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return LastErrorResult();
+
+    STARTUPINFOW startup{sizeof(startup)};
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    // The program is named explicitly: with an unquoted path that holds spaces, the system would
+    // otherwise try each space-separated prefix ("D:\Mail.exe" for "D:\Mail Tools") first.
+    RETURN_IF_FAILED(BoolResult(CreateProcessW(encoder.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                               nullptr, &startup, &process)));
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+
+    // The user-interface thread blocks here by design: the host waits for its attachment.
+    *waitResult = WaitForSingleObject(processHandle.get(), EncoderTimeoutMs(wave));
+    if (*waitResult != WAIT_OBJECT_0) {
+        // A hung encoder: end it, and leave nothing half-written to be attached.
+        TerminateProcess(processHandle.get(), ERROR_TIMEOUT);
+        WaitForSingleObject(processHandle.get(), 10000);
+        DeleteFileW(mp3.c_str());
+        return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    }
+    return S_OK;
+}
+
+void Connect::CompressAndAttach() {
+    Guarded(SetWaveFileName());
+    Guarded([] {
+        ComPtr<IDispatch> control;
+        RETURN_IF_FAILED(DeviceControl(&control));
+        return PutProperty(control.Get(), mci_dispid::Command, Variant(L"save"));
+    }());
+    Guarded(SetCaption(ButtonPVL.get(), kCompressingCaption));
+    Guarded([] {
+        DWORD waitResult;
+        return RunEncoder(&waitResult);
+    }());
+    Guarded(SetCaption(ButtonPVL.get(), L""));
+    // The attachment of an earlier recording in this item goes first, so the item keeps one.
+    Guarded([&] {
+        ComPtr<IDispatch> attachments, earlier;
+        RETURN_IF_FAILED(Attachments(CurrentMailItem.Get(), &attachments));
+        Variant result;
+        RETURN_IF_FAILED(ObjectResult(
+            CallMethod(attachments.Get(), host::dispid::Attachments_Item, result.put(), Variant(kAttachmentName)),
+            result, &earlier));
+        Variant ignored;
+        return CallMethod(earlier.Get(), host::dispid::Attachment_Delete, ignored.put());
+    }());
+    Guarded([&] {
+        ComPtr<IDispatch> attachments;
+        RETURN_IF_FAILED(Attachments(CurrentMailItem.Get(), &attachments));
+        std::wstring mp3;
+        RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
+        Variant ignored;
+        return CallMethod(attachments.Get(), host::dispid::Attachments_Add, ignored.put(), Variant(mp3.c_str()));
+    }());
+}
+
+}  // namespace pvl

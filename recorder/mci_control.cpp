@@ -1,0 +1,231 @@
+#include "recorder/mci_control.h"
+#include "common/module.h"
+#include <mmsystem.h>
+#include <cstdio>
+
+namespace pvl {
+
+namespace {
+constexpr wchar_t kNotifyWindowClass[] = L"ParvalineMciNotify";
+
+const DispMember kMembers[] = {
+    {L"DeviceType", mci_dispid::DeviceType}, {L"FileName", mci_dispid::FileName},
+    {L"Command", mci_dispid::Command},       {L"TimeFormat", mci_dispid::TimeFormat},
+    {L"Error", mci_dispid::Error},           {L"ErrorMessage", mci_dispid::ErrorMessage},
+    {L"DeviceID", mci_dispid::DeviceID},
+};
+
+HRESULT ReturnString(const std::wstring& s, VARIANT* result) {
+    if (!result) return S_OK;
+    result->bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    if (!result->bstrVal) return E_OUTOFMEMORY;
+    result->vt = VT_BSTR;
+    return S_OK;
+}
+
+HRESULT ReturnLong(long n, VARIANT* result) {
+    if (result) {
+        result->vt = VT_I4;
+        result->lVal = n;
+    }
+    return S_OK;
+}
+
+HRESULT ReadString(DISPPARAMS* params, std::wstring* out) {
+    VARIANT v;
+    RETURN_IF_FAILED(GetPutValue(params, VT_BSTR, &v));
+    out->assign(v.bstrVal ? v.bstrVal : L"", SysStringLen(v.bstrVal));
+    VariantClear(&v);
+    return S_OK;
+}
+}  // namespace
+
+MciControl::MciControl(std::unique_ptr<MciBackend> backend) : backend_(std::move(backend)) {
+    AddConnectionPoint(DIID_DmciEvents);
+    wchar_t alias[32];
+    swprintf(alias, 32, L"parvaline%p", static_cast<void*>(this));
+    alias_ = alias;
+}
+
+MciControl::~MciControl() {
+    if (open_) Close();
+    if (window_) SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
+    window_.reset();
+}
+
+const QITAB* MciControl::Interfaces() {
+    static const QITAB table[] = {
+        QITABENT(MciControl, IDispatch),
+        QITABENTMULTI2(MciControl, IID_Imci, IDispatch),
+        QITABENT(MciControl, IConnectionPointContainer),
+        {},
+    };
+    return table;
+}
+
+HRESULT MciControl::Initialize() {
+    // Wine unloads the wave driver when its last device closes, even while the driver's capture
+    // thread is still finishing, and the process faults. Holding the driver for the control's whole
+    // life avoids that; on Windows it only keeps an already loaded driver loaded.
+    waveDriver_.reset(LoadLibraryW(L"mciwave.dll"));
+
+    static const ATOM atom = [] {
+        WNDCLASSEXW wc{sizeof(wc)};
+        wc.lpfnWndProc = &MciControl::WindowProc;
+        wc.hInstance = ModuleInstance();
+        wc.lpszClassName = kNotifyWindowClass;
+        return RegisterClassExW(&wc);
+    }();
+    if (!atom) return HRESULT_FROM_WIN32(ERROR_CLASS_DOES_NOT_EXIST);
+    window_.reset(CreateWindowExW(0, kNotifyWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  ModuleInstance(), this));
+    return window_ ? S_OK : LastErrorResult();
+}
+
+LRESULT CALLBACK MciControl::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<MciControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (msg == MM_MCINOTIFY && self) {
+        // Only the device that is open now reports: a notice from a device closed since belongs
+        // to a command that is no longer anyone's concern.
+        if (self->open_ && static_cast<UINT>(lp) == self->deviceId_) {
+            ComPtr<IDispatch> keep(self);
+            self->RaiseDone(static_cast<short>(wp));
+        }
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+std::span<const DispMember> MciControl::Members() const { return kMembers; }
+
+HRESULT MciControl::InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    switch (id) {
+        case mci_dispid::Command:
+        case mci_dispid::Command_Default:
+            if (IsPut(flags)) {
+                std::wstring word;
+                RETURN_IF_FAILED(ReadString(params, &word));
+                if (observer_) observer_(L"Command=" + word);
+                return RunCommand(word);
+            }
+            return ReturnString(L"", result);
+        case mci_dispid::FileName:
+            if (IsPut(flags)) {
+                RETURN_IF_FAILED(ReadString(params, &fileName_));
+                if (observer_) observer_(L"FileName=" + fileName_);
+                return S_OK;
+            }
+            return ReturnString(fileName_, result);
+        case mci_dispid::DeviceType:
+            if (IsPut(flags)) return ReadString(params, &deviceType_);
+            return ReturnString(deviceType_, result);
+        case mci_dispid::TimeFormat:
+            // Kept, not applied: nothing in the add-in reads positions or lengths.
+            if (IsPut(flags)) {
+                VARIANT v;
+                RETURN_IF_FAILED(GetPutValue(params, VT_I4, &v));
+                timeFormat_ = v.lVal;
+                if (observer_) observer_(L"TimeFormat=" + std::to_wstring(timeFormat_));
+                return S_OK;
+            }
+            return ReturnLong(timeFormat_, result);
+        case mci_dispid::Error:
+            return IsPut(flags) ? DISP_E_MEMBERNOTFOUND : ReturnLong(static_cast<long>(lastError_), result);
+        case mci_dispid::ErrorMessage: {
+            if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
+            wchar_t text[256] = L"";
+            if (lastError_) mciGetErrorStringW(lastError_, text, 256);
+            return ReturnString(text, result);
+        }
+        case mci_dispid::DeviceID:
+            return IsPut(flags) ? DISP_E_MEMBERNOTFOUND : ReturnLong(open_ ? static_cast<long>(deviceId_) : 0, result);
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+    }
+}
+
+HRESULT MciControl::Send(const std::wstring& command) {
+    lastError_ = backend_->Send(command, window_.get());
+    return HResultFromMci(lastError_);
+}
+
+HRESULT MciControl::RunCommand(const std::wstring& word) {
+    auto is = [&](const wchar_t* w) { return CompareStringOrdinal(word.c_str(), -1, w, -1, TRUE) == CSTR_EQUAL; };
+    const std::wstring quotedFile = L" \"" + fileName_ + L"\"";
+    if (is(L"open")) return Open();
+    if (is(L"close")) return Close();
+    if (is(L"record")) return Send(L"record " + alias_);
+    if (is(L"play")) return Send(L"play " + alias_ + L" notify");
+    if (is(L"stop")) return Send(L"stop " + alias_ + L" wait");
+    if (is(L"save")) return Send(L"save " + alias_ + quotedFile + L" wait");
+    lastError_ = MCIERR_UNRECOGNIZED_COMMAND;
+    return HResultFromMci(lastError_);
+}
+
+HRESULT MciControl::Open() {
+    if (open_) Guarded(Close());
+    const bool existing = GetFileAttributesW(fileName_.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::wstring open = existing
+        ? L"open \"" + fileName_ + L"\" type " + deviceType_ + L" alias " + alias_ + L" wait"
+        : L"open new type " + deviceType_ + L" alias " + alias_ + L" buffer 4 wait";
+    RETURN_IF_FAILED(Send(open));
+    open_ = true;
+    deviceId_ = backend_->DeviceId(alias_);
+    DropPendingNotifications();
+    if (existing) return S_OK;
+    // A new recording: the whole format in one command, since MCI would otherwise record 8-bit
+    // 11 kHz, and a partial change can leave an inconsistent format behind.
+    wchar_t format[200];
+    swprintf(format, 200,
+             L"set %ls format tag pcm channels %u samplespersec %lu bitspersample %u bytespersec %lu alignment %u wait",
+             alias_.c_str(), kRecordChannels, kRecordSampleRate, kRecordBitsPerSample,
+             kRecordSampleRate * kRecordChannels * kRecordBitsPerSample / 8u, kRecordChannels * kRecordBitsPerSample / 8u);
+    return Send(format);
+}
+
+HRESULT MciControl::Close() {
+    const HRESULT hr = Send(L"close " + alias_ + L" wait");
+    if (SUCCEEDED(hr) || open_) {
+        open_ = false;
+        deviceId_ = 0;
+        DropPendingNotifications();
+    }
+    return hr;
+}
+
+void MciControl::DropPendingNotifications() {
+    MSG msg;
+    if (window_)
+        while (PeekMessageW(&msg, window_.get(), MM_MCINOTIFY, MM_MCINOTIFY, PM_REMOVE)) {
+        }
+}
+
+HRESULT MciControl::RaiseDone(short notifyCode) {
+    VARIANT arg;
+    arg.vt = VT_I2 | VT_BYREF;
+    arg.piVal = &notifyCode;
+    return FireEvent(DIID_DmciEvents, mci_dispid::Done, &arg, 1);
+}
+
+HRESULT MciControl::RaisePlayCompleted(long errorCode) {
+    VARIANT arg;
+    arg.vt = VT_I4 | VT_BYREF;
+    arg.plVal = &errorCode;
+    return FireEvent(DIID_DmciEvents, mci_dispid::PlayCompleted, &arg, 1);
+}
+
+HRESULT CreateMciControl(ComPtr<MciControl>* out) {
+    PVL_COM_TRY
+    auto control = MakeComObject<MciControl>(MakeMciBackend());
+    if (!control) return E_OUTOFMEMORY;
+    RETURN_IF_FAILED(control->Initialize());
+    *out = control;
+    return S_OK;
+    PVL_COM_CATCH
+}
+
+}  // namespace pvl
