@@ -1,0 +1,216 @@
+#include "support.h"
+#include "about/about_window.h"
+#include "server/class_factory.h"
+#include <mmsystem.h>
+#include <cstdlib>
+
+namespace pvltest {
+
+std::vector<std::wstring> FakeMci::Verbs() const {
+    std::vector<std::wstring> verbs;
+    for (const auto& c : commands) verbs.push_back(c.substr(0, c.find(L' ')));
+    return verbs;
+}
+
+namespace {
+class FakeBackend final : public pvl::MciBackend {
+public:
+    explicit FakeBackend(FakeMci* state) : state_(state) {}
+    DWORD Send(const std::wstring& command, HWND notifyWindow) override {
+        state_->commands.push_back(command);
+        const std::wstring verb = command.substr(0, command.find(L' '));
+        if (auto it = state_->failVerb.find(verb); it != state_->failVerb.end()) return it->second;
+        const std::wstring alias = AliasOf(command, verb);
+        if (verb == L"open") {
+            state_->open.insert(alias);
+            return 0;
+        }
+        if (!state_->open.count(alias)) return MCIERR_INVALID_DEVICE_NAME;
+        if (verb == L"close") state_->open.erase(alias);
+        if (verb == L"play" && state_->completePlay)
+            PostMessageW(notifyWindow, MM_MCINOTIFY, MCI_NOTIFY_SUCCESSFUL, kDeviceId);
+        return 0;
+    }
+    UINT DeviceId(const std::wstring& alias) override { return state_->open.count(alias) ? kDeviceId : 0; }
+
+private:
+    static std::wstring AliasOf(const std::wstring& command, const std::wstring& verb) {
+        if (verb == L"open") {
+            const size_t at = command.find(L" alias ");
+            if (at == std::wstring::npos) return {};
+            const size_t start = at + 7;
+            return command.substr(start, command.find(L' ', start) - start);
+        }
+        const size_t start = verb.size() + 1;
+        return command.substr(start, command.find(L' ', start) - start);
+    }
+    static constexpr UINT kDeviceId = 7;
+    FakeMci* state_;
+};
+}  // namespace
+
+std::unique_ptr<pvl::MciBackend> MakeFakeBackend(FakeMci* state) { return std::make_unique<FakeBackend>(state); }
+
+std::wstring Utf16(const std::string& s) {
+    if (s.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::wstring WindowsPathOf(const std::string& unixPath) {
+    std::wstring w = L"Z:" + Utf16(unixPath);
+    for (auto& c : w)
+        if (c == L'/') c = L'\\';
+    return w;
+}
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+std::wstring TestFolder() {
+    std::wstring folder;
+    EXPECT_EQ(pvl::ComponentFolder(&folder), S_OK);
+    return folder;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<unsigned char> ReadFileBytes(const std::wstring& path) {
+    pvl::UniqueFile f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    std::vector<unsigned char> data;
+    if (!f) return data;
+    LARGE_INTEGER size{};
+    GetFileSizeEx(f.get(), &size);
+    data.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!data.empty()) ReadFile(f.get(), data.data(), static_cast<DWORD>(data.size()), &read, nullptr);
+    data.resize(read);
+    return data;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& data) {
+    pvl::UniqueFile f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(f) << "cannot write " << std::string(path.begin(), path.end());
+    DWORD written = 0;
+    if (!data.empty()) WriteFile(f.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+}
+
+void PumpMessages(DWORD ms, const std::function<bool()>& until) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (until && until()) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+MessageBoxAnswerer::MessageBoxAnswerer() : thread_([this] { Run(); }) {}
+
+MessageBoxAnswerer::~MessageBoxAnswerer() {
+    stop_ = true;
+    thread_.join();
+}
+
+std::vector<std::wstring> MessageBoxAnswerer::Texts() const {
+    std::lock_guard lock(mutex_);
+    return texts_;
+}
+
+void MessageBoxAnswerer::Run() {
+    while (!stop_) {
+        HWND box = FindWindowW(L"#32770", nullptr);
+        if (box && IsWindowVisible(box)) {
+            wchar_t text[256] = L"";
+            GetDlgItemTextW(box, 0xFFFF, text, 256);  // the message's static control
+            {
+                std::lock_guard lock(mutex_);
+                texts_.push_back(text);
+            }
+            // Pressing OK as a user does: the button's click, through the dialog.
+            SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            ++answered_;
+            while (!stop_ && IsWindow(box)) Sleep(5);
+        }
+        Sleep(10);
+    }
+}
+
+void AddinTest::SetUp() {
+    simhost::Host::Get().Reset();
+    if (UseRealDevice())
+        pvl::SetMciBackendFactory({});
+    else
+        pvl::SetMciBackendFactory([this] { return MakeFakeBackend(&mci_); });
+    client_ = simhost::Client::Create();
+    Connect();
+}
+
+void AddinTest::Connect() {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(pvl::GetClassObject(pvl::CLSID_Connect, IID_PPV_ARGS(&factory)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&addin_)), S_OK);
+    connect_ = static_cast<pvl::Connect*>(addin_.Get());
+    SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    ASSERT_EQ(addin_->OnConnection(client_.app.Get(), ext_cm_Startup, client_.addIn.Get(), &custom), S_OK);
+    SafeArrayDestroy(custom);
+    if (pvl::MciControl* device = Device())
+        device->SetObserver([this](const std::wstring& op) { deviceOps_.push_back(op); });
+}
+
+pvl::MciControl* AddinTest::Device() const {
+    pvl::AboutWindow* about = pvl::ExistingAboutWindow();
+    return about ? about->mciControl() : nullptr;
+}
+
+void AddinTest::ReleaseAddin() {
+    connect_ = nullptr;
+    addin_.Reset();
+}
+
+void AddinTest::TearDown() {
+    ReleaseAddin();
+    client_.app->CloseAll();
+    client_ = {};
+    pvl::SetMciBackendFactory({});
+    if (checkNothingLeft_) {
+        EXPECT_EQ(simhost::Host::Get().LiveObjects(), 0) << "host objects still referenced";
+        EXPECT_EQ(simhost::Host::Get().AdvisedSinks(), 0) << "event connections still advised";
+        EXPECT_EQ(pvl::Connect::LiveObjects(), 0);
+        EXPECT_EQ(pvl::ExistingAboutWindow(), nullptr);
+    }
+    DeleteFileW(RecordingPath().c_str());
+}
+
+ComPtr<simhost::Inspector> AddinTest::OpenMail(ComPtr<simhost::MailItem>* mail) {
+    auto item = client_.NewMail();
+    if (mail) *mail = item;
+    return client_.Open(item.Get());
+}
+
+std::vector<simhost::CommandBarButton*> AddinTest::Buttons(const ComPtr<simhost::Inspector>& inspector) {
+    std::vector<simhost::CommandBarButton*> out;
+    for (auto* bar : inspector->Bars().Named(L"Parvaline"))
+        for (auto& b : bar->Controls().Buttons()) out.push_back(b.Get());
+    return out;
+}
+
+std::wstring AddinTest::ButtonStates(const ComPtr<simhost::Inspector>& inspector) {
+    auto b = Buttons(inspector);
+    if (b.size() < 4) return L"(no bar)";
+    std::wstring s;
+    s += b[1]->Enabled() ? L'R' : L'r';
+    s += b[2]->Enabled() ? L'P' : L'p';
+    s += b[3]->Enabled() ? L'S' : L's';
+    return s;
+}
+
+}  // namespace pvltest

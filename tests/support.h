@@ -1,0 +1,94 @@
+// Shared test support: the add-in connected to a simulated client, a scripted audio device, and
+// helpers that act as the user would (pumping messages, answering message boxes).
+#pragma once
+#include <gtest/gtest.h>
+#include "addin/connect.h"
+#include "common/module.h"
+#include "recorder/mci_backend.h"
+#include "recorder/mci_control.h"
+#include "simhost/simhost.h"
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pvltest {
+
+using pvl::ComPtr;
+
+// A scripted MCI device: records each command string, can fail any verb, and completes playback
+// on request by posting the notification the real driver would.
+struct FakeMci {
+    std::vector<std::wstring> commands;
+    std::map<std::wstring, DWORD> failVerb;  // "open" -> MCIERR_...
+    bool completePlay = false;
+    std::set<std::wstring> open;
+    std::vector<std::wstring> Verbs() const;
+};
+std::unique_ptr<pvl::MciBackend> MakeFakeBackend(FakeMci* state);
+
+std::wstring Utf16(const std::string& s);
+// A Unix path as Wine shows it to Windows programs.
+std::wstring WindowsPathOf(const std::string& unixPath);
+std::string Env(const char* name);
+// The folder of the test program: the component folder of the add-in code linked into it.
+std::wstring TestFolder();
+bool FileExists(const std::wstring& path);
+std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& data);
+// Runs the thread's message loop for `ms` milliseconds, or until `until` says so.
+void PumpMessages(DWORD ms, const std::function<bool()>& until = {});
+
+// Answers the add-in's message boxes as a user would: finds each one and presses OK.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer();
+    ~MessageBoxAnswerer();
+    int Answered() const { return answered_; }
+    std::vector<std::wstring> Texts() const;
+
+private:
+    void Run();
+    std::atomic<bool> stop_{false};
+    std::atomic<int> answered_{0};
+    mutable std::mutex mutex_;
+    std::vector<std::wstring> texts_;
+    std::thread thread_;
+};
+
+// The add-in created through its class factory and connected to a fresh simulated client.
+class AddinTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Tests that need the real wave-audio device say so before SetUp connects.
+    virtual bool UseRealDevice() const { return false; }
+
+    void Connect();
+    void ReleaseAddin();
+    pvl::Connect::Fields Fields() const { return connect_->View(); }
+    pvl::pvlStates State() const { return Fields().RecorderState; }
+    ComPtr<simhost::Inspector> OpenMail(ComPtr<simhost::MailItem>* mail = nullptr);
+    // The buttons of the "Parvaline" bar of a window, in bar order (product, Record, Play, Stop).
+    std::vector<simhost::CommandBarButton*> Buttons(const ComPtr<simhost::Inspector>& inspector);
+    simhost::CommandBarButton* Record(const ComPtr<simhost::Inspector>& i) { return Buttons(i).at(1); }
+    simhost::CommandBarButton* Play(const ComPtr<simhost::Inspector>& i) { return Buttons(i).at(2); }
+    simhost::CommandBarButton* Stop(const ComPtr<simhost::Inspector>& i) { return Buttons(i).at(3); }
+    // Record, Play, Stop enabled states of a window's bar, as "RPs" letters: upper case = enabled.
+    std::wstring ButtonStates(const ComPtr<simhost::Inspector>& inspector);
+    std::wstring RecordingPath() const { return TestFolder() + L"\\Parvaline.wav"; }
+    pvl::MciControl* Device() const;
+
+    simhost::Client client_;
+    ComPtr<IDTExtensibility2> addin_;
+    pvl::Connect* connect_ = nullptr;
+    FakeMci mci_;
+    std::vector<std::wstring> deviceOps_;  // what the audio control was asked, in order
+    bool checkNothingLeft_ = true;
+};
+
+}  // namespace pvltest
