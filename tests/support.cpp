@@ -187,7 +187,7 @@ void AddinTest::TearDown() {
         EXPECT_EQ(pvl::Connect::LiveObjects(), 0);
         EXPECT_EQ(pvl::ExistingAboutWindow(), nullptr);
     }
-    DeleteFileW(RecordingPath().c_str());
+    if (!getenv("PVL_KEEP_FILES")) DeleteFileW(RecordingPath().c_str());
 }
 
 ComPtr<simhost::Inspector> AddinTest::OpenMail(ComPtr<simhost::MailItem>* mail) {
