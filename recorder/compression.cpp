@@ -8,6 +8,7 @@
 #include "common/raii.h"
 #include "common/result.h"
 #include "recorder/compression.h"
+#include <shlwapi.h>
 #include <vector>
 
 namespace pvl {
@@ -46,16 +47,28 @@ HRESULT Attachments(IDispatch* mailItem, ComPtr<IDispatch>* attachments) {
 }  // namespace
 
 HRESULT EncoderCommandLine(std::wstring* commandLine) {
-    // Three folder queries, one per piece. The program path is not quoted; the two files are.
+    // Three folder queries, one per piece. The two files are quoted. The program path is quoted
+    // only when it holds a space: unquoted, the encoder's own argument parsing would split it
+    // and take its pieces for the input and output files.
     std::wstring encoder, wave, mp3;
     RETURN_IF_FAILED(ComponentPath(kEncoderSuffix, &encoder));
     RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
     RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
-    *commandLine = encoder + L" \"" + wave + L"\" \"" + mp3 + L"\"";
+    std::vector<wchar_t> program(encoder.begin(), encoder.end());
+    program.resize(program.size() + 3, L'\0');  // room for the quotes
+    PathQuoteSpacesW(program.data());
+    *commandLine = std::wstring(program.data()) + L" \"" + wave + L"\" \"" + mp3 + L"\"";
     return S_OK;
 }
 
+namespace {
+DWORD g_timeoutOverride = 0;
+}
+
+void OverrideEncoderTimeout(DWORD ms) { g_timeoutOverride = ms; }
+
 DWORD EncoderTimeoutMs(const std::wstring& wavePath) {
+    if (g_timeoutOverride) return g_timeoutOverride;
     // Generous: two minutes, plus four seconds per second of sound (the encoder needs a small
     // fraction of that). Only an encoder that hangs ever reaches it.
     WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -9,6 +9,8 @@ namespace pvl {
 HRESULT EncoderCommandLine(std::wstring* commandLine);
 // How long Stop waits for the encoder before it gives up on it, for a wave file of this size.
 DWORD EncoderTimeoutMs(const std::wstring& wavePath);
+// Replaces the bound (0 restores it): tests that hang the encoder on purpose need not wait minutes.
+void OverrideEncoderTimeout(DWORD ms);
 // Removes an earlier MP3, runs the encoder hidden and waits for it (bounded).
 HRESULT RunEncoder(DWORD* waitResult);
 

@@ -64,19 +64,27 @@ const QITAB* MciControl::Interfaces() {
 }
 
 HRESULT MciControl::Initialize() {
-    // Wine unloads the wave driver when its last device closes, even while the driver's capture
-    // thread is still finishing, and the process faults. Holding the driver for the control's whole
-    // life avoids that; on Windows it only keeps an already loaded driver loaded.
-    waveDriver_.reset(LoadLibraryW(L"mciwave.dll"));
+    // Wine unloads the wave driver when its last device closes, even while the driver's capture or
+    // playback thread is still finishing, and the process faults. That thread can outlive this
+    // control too, so the driver is pinned for the life of the process. On Windows this only keeps
+    // a driver loaded that would be loaded again at the next recording.
+    static const bool driverPinned = [] {
+        HMODULE driver = nullptr;
+        return LoadLibraryW(L"mciwave.dll") &&
+               GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"mciwave.dll", &driver);
+    }();
+    (void)driverPinned;
 
-    static const ATOM atom = [] {
+    // A class outlives an unloaded module: when the module is loaded again at the same address the
+    // class is already there, with this very window procedure.
+    static const bool registered = [] {
         WNDCLASSEXW wc{sizeof(wc)};
         wc.lpfnWndProc = &MciControl::WindowProc;
         wc.hInstance = ModuleInstance();
         wc.lpszClassName = kNotifyWindowClass;
-        return RegisterClassExW(&wc);
+        return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
     }();
-    if (!atom) return HRESULT_FROM_WIN32(ERROR_CLASS_DOES_NOT_EXIST);
+    if (!registered) return HRESULT_FROM_WIN32(ERROR_CLASS_DOES_NOT_EXIST);
     window_.reset(CreateWindowExW(0, kNotifyWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   ModuleInstance(), this));
     return window_ ? S_OK : LastErrorResult();

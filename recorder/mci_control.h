@@ -79,7 +79,6 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
     std::unique_ptr<MciBackend> backend_;
-    UniqueHModule waveDriver_;
     UniqueHwnd window_;
     std::wstring alias_;
     std::wstring deviceType_ = L"WAVEAudio";
