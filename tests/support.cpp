@@ -2,6 +2,7 @@
 #include "about/about_window.h"
 #include "server/class_factory.h"
 #include <mmsystem.h>
+#include <cmath>
 #include <cstdlib>
 
 namespace pvltest {
@@ -27,6 +28,10 @@ public:
         }
         if (!state_->open.count(alias)) return MCIERR_INVALID_DEVICE_NAME;
         if (verb == L"close") state_->open.erase(alias);
+        if (verb == L"save" && state_->saveWritesWave) {
+            const size_t q = command.find(L'"');
+            WriteFileBytes(command.substr(q + 1, command.find(L'"', q + 1) - q - 1), ToneWave());
+        }
         if (verb == L"play" && state_->completePlay)
             PostMessageW(notifyWindow, MM_MCINOTIFY, MCI_NOTIFY_SUCCESSFUL, kDeviceId);
         return 0;
@@ -75,6 +80,22 @@ std::wstring TestFolder() {
     std::wstring folder;
     EXPECT_EQ(pvl::ComponentFolder(&folder), S_OK);
     return folder;
+}
+
+std::vector<unsigned char> ToneWave(double seconds) {
+    const uint32_t rate = 16000, samples = uint32_t(seconds * rate), bytes = samples * 2;
+    std::vector<unsigned char> w;
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) w.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    };
+    w.insert(w.end(), {'R', 'I', 'F', 'F'});
+    put(36 + bytes, 4);
+    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put(16, 4), put(1, 2), put(1, 2), put(rate, 4), put(rate * 2, 4), put(2, 2), put(16, 2);
+    w.insert(w.end(), {'d', 'a', 't', 'a'});
+    put(bytes, 4);
+    for (uint32_t i = 0; i < samples; ++i) put(uint16_t(int16_t(8000 * std::sin(2 * 3.14159265 * 440 * i / rate))), 2);
+    return w;
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -26,6 +26,7 @@ struct FakeMci {
     std::vector<std::wstring> commands;
     std::map<std::wstring, DWORD> failVerb;  // "open" -> MCIERR_...
     bool completePlay = false;
+    bool saveWritesWave = true;  // "save" writes one second of tone to the file it names
     std::set<std::wstring> open;
     std::vector<std::wstring> Verbs() const;
 };
@@ -38,6 +39,8 @@ std::string Env(const char* name);
 // The folder of the test program: the component folder of the add-in code linked into it.
 std::wstring TestFolder();
 bool FileExists(const std::wstring& path);
+// One second of a 440 Hz tone as a 16 kHz mono 16-bit wave file.
+std::vector<unsigned char> ToneWave(double seconds = 1.0);
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& data);
 // Runs the thread's message loop for `ms` milliseconds, or until `until` says so.

@@ -1,0 +1,267 @@
+// Stop after a recording: save, compress with the encoder beside the component, wait, attach.
+// The encoder here is the real LAME or a stand-in that records how it was started and can fail,
+// write nothing, crash or hang.
+#include "support.h"
+#include "recorder/compression.h"
+
+namespace pvltest {
+namespace {
+
+using simhost::Host;
+
+std::wstring Sibling(const wchar_t* name) { return TestFolder() + L"\\" + name; }
+
+std::vector<std::wstring> ReadLines(const std::wstring& path) {
+    const auto bytes = ReadFileBytes(path);
+    std::vector<std::wstring> lines;
+    std::string line;
+    for (unsigned char c : bytes) {
+        if (c == '\n') {
+            lines.push_back(Utf16(line));
+            line.clear();
+        } else {
+            line += char(c);
+        }
+    }
+    return lines;
+}
+
+class CompressionTest : public AddinTest {
+protected:
+    void SetUp() override {
+        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
+        DeleteFileW(Sibling(L"fake_lame.log").c_str());
+        UseEncoder(Env("PVL_LAME_EXE").empty() ? L"" : WindowsPathOf(Env("PVL_LAME_EXE")));
+        AddinTest::SetUp();
+    }
+    void TearDown() override {
+        pvl::OverrideEncoderTimeout(0);
+        SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        AddinTest::TearDown();
+        DeleteFileW(Sibling(L"lame.exe").c_str());
+        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
+    }
+    // Puts `program` beside the component as its encoder; empty removes the encoder.
+    void UseEncoder(const std::wstring& program) {
+        DeleteFileW(Sibling(L"lame.exe").c_str());
+        if (!program.empty()) {
+            ASSERT_TRUE(CopyFileW(program.c_str(), Sibling(L"lame.exe").c_str(), FALSE));
+        }
+    }
+    void UseStandIn(const wchar_t* mode) {
+        UseEncoder(Sibling(L"fake_lame.exe"));
+        SetEnvironmentVariableW(L"PVL_FAKE_LAME", mode);
+    }
+    void RecordAndStop(const ComPtr<simhost::Inspector>& inspector) {
+        ASSERT_EQ(Record(inspector)->Click(), S_OK);
+        ASSERT_EQ(Stop(inspector)->Click(), S_OK);
+    }
+    std::vector<std::wstring> AttachmentNames(const ComPtr<simhost::MailItem>& mail) {
+        std::vector<std::wstring> names;
+        for (auto& a : mail->GetAttachments().All()) names.push_back(a->DisplayName());
+        return names;
+    }
+    // Stop always ends the same way, whatever happened in between.
+    void ExpectStopEnded(const ComPtr<simhost::Inspector>& inspector) {
+        EXPECT_EQ(State(), pvl::pvlNone);
+        EXPECT_EQ(ButtonStates(inspector), L"RPs");
+        EXPECT_EQ(Buttons(inspector)[0]->Caption(), L"");
+        EXPECT_FALSE(Device()->IsOpen());
+    }
+};
+
+TEST_F(CompressionTest, StopAfterARecordingAttachesTheEncodedRecording) {
+    ASSERT_FALSE(Env("PVL_LAME_EXE").empty()) << "PVL_LAME_EXE names the encoder built by set-up";
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    Host::Get().ClearLog();
+    RecordAndStop(inspector);
+    ASSERT_EQ(AttachmentNames(mail), (std::vector<std::wstring>{L"Parvaline.mp3"}));
+    const auto& mp3 = mail->GetAttachments().All()[0]->Data();
+    ASSERT_GT(mp3.size(), 1000u);
+    // An MP3 stream: an ID3 tag or a frame sync at the start.
+    EXPECT_TRUE((mp3[0] == 'I' && mp3[1] == 'D' && mp3[2] == '3') || (mp3[0] == 0xFF && (mp3[1] & 0xE0) == 0xE0));
+    EXPECT_EQ(mp3, ReadFileBytes(Sibling(L"Parvaline.mp3")));
+    // The steps in their order, as the host saw them.
+    const auto log = Host::Get().LogText();
+    auto at = [&](const std::wstring& call) { return std::find(log.begin(), log.end(), call) - log.begin(); };
+    const auto busy = at(L"CommandBarButton#1.Caption put \"Compressing, wait...\"");
+    const auto idle = at(L"CommandBarButton#1.Caption put \"\"");
+    const auto lookup = at(L"Attachments#1.Item call \"Parvaline.mp3\"");
+    const auto add = at(L"Attachments#1.Add call \"" + Sibling(L"Parvaline.mp3") + L"\"");
+    ASSERT_LT(add, static_cast<long long>(log.size()));
+    EXPECT_LT(busy, idle);
+    EXPECT_LT(idle, lookup);
+    EXPECT_LT(lookup, add);
+    EXPECT_EQ(deviceOps_, (std::vector<std::wstring>{L"FileName=" + RecordingPath(), L"Command=open", L"TimeFormat=1",
+                                                     L"Command=record", L"Command=stop", L"FileName=" + RecordingPath(),
+                                                     L"Command=save", L"Command=close"}));
+    ExpectStopEnded(inspector);
+    // Both files stay beside the component.
+    EXPECT_TRUE(FileExists(RecordingPath()));
+    EXPECT_TRUE(FileExists(Sibling(L"Parvaline.mp3")));
+}
+
+TEST_F(CompressionTest, TheEncoderIsStartedHiddenWithExactlyThisCommandLine) {
+    UseStandIn(L"encode");
+    auto inspector = OpenMail();
+    RecordAndStop(inspector);
+    const auto lines = ReadLines(Sibling(L"fake_lame.log"));
+    const std::wstring folder = TestFolder();
+    EXPECT_EQ(lines, (std::vector<std::wstring>{
+                         L"cmdline=" + folder + L"\\lame.exe \"" + folder + L"\\Parvaline.wav\" \"" + folder +
+                             L"\\Parvaline.mp3\"",
+                         L"show=0"}));
+}
+
+TEST_F(CompressionTest, RecordingTwiceInOneMailKeepsOneVoiceAttachment) {
+    UseStandIn(L"encode");
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    ASSERT_EQ(mail->GetAttachments().AddFile(Sibling(L"fake_lame.exe")), S_OK);  // the user's own attachment
+    RecordAndStop(inspector);
+    RecordAndStop(inspector);
+    EXPECT_EQ(AttachmentNames(mail), (std::vector<std::wstring>{L"fake_lame.exe", L"Parvaline.mp3"}));
+}
+
+TEST_F(CompressionTest, WithTwoMailWindowsTheNewestGetsTheRecording) {
+    UseStandIn(L"encode");
+    ComPtr<simhost::MailItem> firstMail, secondMail;
+    auto first = OpenMail(&firstMail);
+    Record(first)->Click();
+    auto second = OpenMail(&secondMail);
+    Stop(second)->Click();
+    EXPECT_TRUE(AttachmentNames(firstMail).empty());
+    EXPECT_EQ(AttachmentNames(secondMail), (std::vector<std::wstring>{L"Parvaline.mp3"}));
+}
+
+TEST_F(CompressionTest, ClosingTheMailWindowDuringARecordingAttachesItBeforeTheBarGoes) {
+    UseStandIn(L"encode");
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    Record(inspector)->Click();
+    Host::Get().ClearLog();
+    inspector->CloseWindow();
+    EXPECT_EQ(AttachmentNames(mail), (std::vector<std::wstring>{L"Parvaline.mp3"}));
+    const auto log = Host::Get().LogText();
+    auto at = [&](const std::wstring& needle) {
+        return std::find_if(log.begin(), log.end(), [&](auto& l) { return l.find(needle) != std::wstring::npos; }) -
+               log.begin();
+    };
+    EXPECT_LT(at(L"Attachments#1.Add call"), at(L"CommandBar#1.Delete call"));
+    EXPECT_TRUE(inspector->Bars().Named(L"Parvaline").empty());
+}
+
+// --- When compression goes wrong: no crash, nothing stale attached, Stop still ends cleanly ----------
+
+class CompressionFailureTest : public CompressionTest {
+protected:
+    // A voice message from an earlier recording is still beside the component and in the mail.
+    void LeaveAnEarlierRecording(const ComPtr<simhost::MailItem>& mail) {
+        WriteFileBytes(Sibling(L"Parvaline.mp3"), {'I', 'D', '3', 'o', 'l', 'd'});
+        ASSERT_EQ(mail->GetAttachments().AddFile(Sibling(L"Parvaline.mp3")), S_OK);
+    }
+    void ExpectNothingAttached(const ComPtr<simhost::MailItem>& mail) {
+        EXPECT_TRUE(AttachmentNames(mail).empty());
+        EXPECT_FALSE(FileExists(Sibling(L"Parvaline.mp3")));
+    }
+};
+
+TEST_F(CompressionFailureTest, AMissingEncoder) {
+    UseEncoder(L"");
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    LeaveAnEarlierRecording(mail);
+    Host::Get().ClearLog();
+    RecordAndStop(inspector);
+    ExpectNothingAttached(mail);
+    ExpectStopEnded(inspector);
+    // The caption came and went at once.
+    EXPECT_EQ(Host::Get().LogMatching(L"CommandBarButton#1.Caption put").size(), 2u);
+}
+
+TEST_F(CompressionFailureTest, AnEncoderThatFails) {
+    UseStandIn(L"fail");
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    LeaveAnEarlierRecording(mail);
+    RecordAndStop(inspector);
+    ExpectNothingAttached(mail);
+    ExpectStopEnded(inspector);
+}
+
+TEST_F(CompressionFailureTest, AnEncoderThatWritesNothing) {
+    UseStandIn(L"nothing");
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    LeaveAnEarlierRecording(mail);
+    RecordAndStop(inspector);
+    ExpectNothingAttached(mail);
+    ExpectStopEnded(inspector);
+}
+
+TEST_F(CompressionFailureTest, AnEncoderThatCrashes) {
+    UseStandIn(L"crash");
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    RecordAndStop(inspector);
+    ExpectNothingAttached(mail);
+    ExpectStopEnded(inspector);
+}
+
+TEST_F(CompressionFailureTest, AnEncoderThatNeverEndsIsEndedAtTheBound) {
+    UseStandIn(L"hang");
+    pvl::OverrideEncoderTimeout(1500);
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    LeaveAnEarlierRecording(mail);
+    const DWORD start = GetTickCount();
+    RecordAndStop(inspector);
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 1400u);
+    EXPECT_LT(elapsed, 15000u);
+    ExpectNothingAttached(mail);
+    ExpectStopEnded(inspector);
+}
+
+TEST_F(CompressionFailureTest, ASaveThatFails) {
+    mci_.failVerb[L"save"] = 274;  // MCIERR_FILE_NOT_SAVED
+    mci_.saveWritesWave = false;
+    UseStandIn(L"encode");  // reads its input: with no wave file it writes nothing
+    ComPtr<simhost::MailItem> mail;
+    auto inspector = OpenMail(&mail);
+    LeaveAnEarlierRecording(mail);
+    RecordAndStop(inspector);
+    ExpectNothingAttached(mail);
+    ExpectStopEnded(inspector);
+}
+
+TEST_F(CompressionFailureTest, HostFaultsOnTheAttachmentStepsAreSkipped) {
+    UseStandIn(L"encode");
+    for (const wchar_t* op : {L"MailItem.Attachments", L"Attachments.Item", L"Attachment.Delete", L"Attachments.Add",
+                              L"CommandBarButton.Caption"}) {
+        ComPtr<simhost::MailItem> mail;
+        auto inspector = OpenMail(&mail);
+        Host::Get().Fail(op, E_FAIL);
+        RecordAndStop(inspector);
+        Host::Get().ClearFaults();
+        EXPECT_EQ(State(), pvl::pvlNone) << op;
+        EXPECT_EQ(ButtonStates(inspector), L"RPs") << op;
+        inspector->CloseWindow();
+    }
+}
+
+TEST(EncoderBoundTest, GrowsWithTheRecordingAndStaysGenerous) {
+    const std::wstring wave = Sibling(L"bound.wav");
+    WriteFileBytes(wave, ToneWave(10));
+    const DWORD tenSeconds = pvl::EncoderTimeoutMs(wave);
+    WriteFileBytes(wave, ToneWave(60));
+    const DWORD minute = pvl::EncoderTimeoutMs(wave);
+    DeleteFileW(wave.c_str());
+    EXPECT_GE(pvl::EncoderTimeoutMs(wave), 120000u);  // no file: still minutes
+    EXPECT_GT(minute, tenSeconds);
+    EXPECT_GE(minute, 120000u + 4 * 60000u - 1000u);
+}
+
+}  // namespace
+}  // namespace pvltest
