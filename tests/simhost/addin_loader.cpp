@@ -1,0 +1,123 @@
+#include "addin_loader.h"
+#include "common/result.h"
+#include <vector>
+
+namespace simhost {
+
+namespace {
+
+constexpr wchar_t kAddinsKey[] = L"Software\\Microsoft\\Office\\Outlook\\Addins";
+
+HRESULT Win32Result(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
+
+// A string value. Without RRF_NOEXPAND, RegGetValue expands a REG_EXPAND_SZ path and lets
+// RRF_RT_REG_SZ accept it, as COM does for server paths.
+HRESULT ReadString(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring* value) {
+    DWORD type = 0, size = 0;
+    RETURN_IF_FAILED(Win32Result(RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, &type,
+                                              nullptr, &size)));
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
+    RETURN_IF_FAILED(Win32Result(RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, &type,
+                                              buffer.data(), &size)));
+    value->assign(buffer.data());
+    return S_OK;
+}
+
+// The merged class view: a key of HKCU\Software\Classes hides the same key of HKLM.
+HRESULT ReadClassesString(const std::wstring& key, const wchar_t* name, std::wstring* value) {
+    const std::wstring path = L"Software\\Classes\\" + key;
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        pvl::UniqueHKey k;
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS) continue;
+        return ReadString(root, path, name, value);
+    }
+    return REGDB_E_CLASSNOTREG;
+}
+
+}  // namespace
+
+std::vector<AddinEntry> ReadAddinEntries() {
+    std::vector<AddinEntry> entries;
+    pvl::UniqueHKey addins;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kAddinsKey, 0, KEY_READ, addins.put()) != ERROR_SUCCESS) return entries;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = static_cast<DWORD>(std::size(name));
+        if (RegEnumKeyExW(addins.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        AddinEntry entry{name};
+        DWORD size = sizeof(entry.loadBehavior);
+        // An entry without a readable LoadBehavior is not loaded: 0 means "unloaded".
+        if (RegGetValueW(addins.get(), name, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &entry.loadBehavior, &size) !=
+            ERROR_SUCCESS)
+            entry.loadBehavior = 0;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+HRESULT ResolveInprocServer(const std::wstring& progId, CLSID* clsid, std::wstring* modulePath) {
+    std::wstring clsidText;
+    RETURN_IF_FAILED(ReadClassesString(progId + L"\\CLSID", nullptr, &clsidText));
+    RETURN_IF_FAILED(CLSIDFromString(clsidText.c_str(), clsid));
+    return ReadClassesString(L"CLSID\\" + clsidText + L"\\InprocServer32", nullptr, modulePath);
+}
+
+HRESULT AddinLoader::StartUp(IDispatch* application) {
+    HRESULT first = S_OK;
+    for (const AddinEntry& entry : ReadAddinEntries()) {
+        if (entry.loadBehavior != 3) continue;
+        const HRESULT hr = Load(application, entry.progId);
+        if (FAILED(hr) && SUCCEEDED(first)) first = hr;
+    }
+    return first;
+}
+
+HRESULT AddinLoader::Load(IDispatch* application, const std::wstring& progId) {
+    Loaded addin;
+    addin.progId = progId;
+    RETURN_IF_FAILED(ResolveInprocServer(progId, &addin.clsid, &addin.modulePath));
+    addin.module.reset(LoadLibraryW(addin.modulePath.c_str()));
+    if (!addin.module) return pvl::LastErrorResult();
+    auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(
+        reinterpret_cast<void*>(GetProcAddress(addin.module.get(), "DllGetClassObject")));
+    if (!getClassObject) return pvl::LastErrorResult();
+    {
+        ComPtr<IClassFactory> factory;
+        RETURN_IF_FAILED(getClassObject(addin.clsid, IID_PPV_ARGS(&factory)));
+        RETURN_IF_FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&addin.object)));
+    }
+    addin.addIn = Make<COMAddIn>(progId);
+    SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    const HRESULT hr = addin.object->OnConnection(application, ext_cm_Startup, addin.addIn.Get(), &custom);
+    SafeArrayDestroy(custom);
+    RETURN_IF_FAILED(hr);
+    loaded_.push_back(std::move(addin));
+    return S_OK;
+}
+
+HRESULT AddinLoader::ShutDown() {
+    HRESULT result = S_OK;
+    for (auto it = loaded_.rbegin(); it != loaded_.rend(); ++it) {
+        SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+        pvl::Guarded(it->object->OnDisconnection(ext_dm_HostShutdown, &custom));
+        SafeArrayDestroy(custom);
+        it->object.Reset();
+        it->addIn.Reset();
+        auto canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(
+            reinterpret_cast<void*>(GetProcAddress(it->module.get(), "DllCanUnloadNow")));
+        if (canUnloadNow && canUnloadNow() != S_OK) {
+            it->module.release();  // still in use: COM would keep it loaded too
+            result = S_FALSE;
+        }
+    }
+    loaded_.clear();
+    return result;
+}
+
+std::vector<std::wstring> AddinLoader::LoadedProgIds() const {
+    std::vector<std::wstring> ids;
+    for (const Loaded& addin : loaded_) ids.push_back(addin.progId);
+    return ids;
+}
+
+}  // namespace simhost

@@ -1,0 +1,61 @@
+// Loads add-ins the way the mail client does when it starts: from its add-in entries under
+// HKEY_CURRENT_USER\Software\Microsoft\Office\Outlook\Addins, each named by a ProgID.
+//
+// The class is found by reading the registry rather than through CoCreateInstance: Windows merges
+// HKEY_CURRENT_USER\Software\Classes over HKEY_LOCAL_MACHINE\Software\Classes, but Wine 8 does not,
+// and a per-user class would not be found (REGDB_E_CLASSNOTREG). The loader does the merge itself,
+// key by key as Windows does: the per-user key when it exists, else the machine-wide one. It then
+// loads the server module itself, as COM would for an in-process server, and asks its class
+// object for the add-in.
+#pragma once
+#include "addin/extensibility.h"
+#include "common/raii.h"
+#include "simhost.h"
+#include <string>
+#include <vector>
+
+namespace simhost {
+
+struct AddinEntry {
+    std::wstring progId;
+    DWORD loadBehavior = 0;
+};
+
+// The add-in entries as the client reads them at start, in registry order.
+std::vector<AddinEntry> ReadAddinEntries();
+
+// ProgID -> CLSID -> InprocServer32 path, through the merged view of the two class stores.
+HRESULT ResolveInprocServer(const std::wstring& progId, CLSID* clsid, std::wstring* modulePath);
+
+class AddinLoader {
+public:
+    struct Loaded {
+        std::wstring progId;
+        std::wstring modulePath;
+        CLSID clsid{};
+        pvl::UniqueHModule module;
+        ComPtr<COMAddIn> addIn;  // the host's object for this add-in, handed to OnConnection
+        ComPtr<IDTExtensibility2> object;
+    };
+
+    AddinLoader() = default;
+    AddinLoader(const AddinLoader&) = delete;
+    AddinLoader& operator=(const AddinLoader&) = delete;
+    ~AddinLoader() { ShutDown(); }
+
+    // Connects every add-in whose entry says "load at start" (LoadBehavior 3). One that fails to
+    // load is skipped, as the client does; the first failure is returned.
+    HRESULT StartUp(IDispatch* application);
+    // Disconnects and releases every add-in, then lets its module go once DllCanUnloadNow agrees.
+    // Returns S_FALSE if a module refused to unload (it then stays loaded, as under COM).
+    HRESULT ShutDown();
+
+    const std::vector<Loaded>& Addins() const { return loaded_; }
+    std::vector<std::wstring> LoadedProgIds() const;
+
+private:
+    HRESULT Load(IDispatch* application, const std::wstring& progId);
+    std::vector<Loaded> loaded_;
+};
+
+}  // namespace simhost
