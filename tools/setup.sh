@@ -79,16 +79,11 @@ runs_x86() { /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; }
 # A private Wine prefix per architecture: no display needed (null graphics driver), no crash
 # debugger, audio through ALSA (whose default device is set up by tools/wine-run).
 make_prefix() {
-    local arch=$1 winearch
-    case $arch in x86) winearch=win32 ;; x64) winearch=win64 ;; esac
+    local arch=$1
     ( pvl_wine_env "$arch"
-    local prefix=$WINEPREFIX
-    if [ -f "$prefix/.pvl-ready" ]; then say "wine prefix ($arch): ready"; return; fi
-    say "wine prefix ($arch): creating $prefix"
-    rm -rf "$prefix"
-    local log=$build/wineboot-$arch.log
-    "$PVL_WINE" wineboot -i >"$log" 2>&1 </dev/null || fail "wineboot ($arch)" "see $log"
-    local reg=$build/pvl-prefix.reg
+    local prefix=$WINEPREFIX log=$build/wineboot-$arch.log reg=$build/pvl-prefix.reg
+    # With Auto set and no debugger, a crash ends the crashing program at once instead of waiting
+    # for a debugger that never comes.
     cat >"$reg" <<'REG'
 REGEDIT4
 
@@ -98,15 +93,29 @@ REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
 "Debugger"=""
-"Auto"="0"
+"Auto"="1"
 
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 REG
+    # Drive T: is a folder of the build's, so that tests can install a component at a drive root.
+    if [ -d "$prefix/dosdevices" ]; then
+        mkdir -p "$build/drive-t-$arch"
+        ln -sfn "$build/drive-t-$arch" "$prefix/dosdevices/t:"
+    fi
+    local want; want=$(md5sum <"$reg" | cut -d' ' -f1)
+    if [ "$(cat "$prefix/.pvl-ready" 2>/dev/null)" = "$want" ]; then say "wine prefix ($arch): ready"; return; fi
+    "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true   # a server left running would never let -w return
+    if [ ! -f "$prefix/system.reg" ]; then
+        say "wine prefix ($arch): creating $prefix"
+        "$PVL_WINE" wineboot -i >"$log" 2>&1 </dev/null || fail "wineboot ($arch)" "see $log"
+    fi
     "$PVL_WINE" regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 </dev/null || fail "importing the prefix settings ($arch)" "see $log"
     "$WINESERVER" -w
     grep -q '"Graphics"="null"' "$prefix/user.reg" || fail "the prefix settings did not take ($arch)" "see $log"
-    touch "$prefix/.pvl-ready"
+    mkdir -p "$build/drive-t-$arch"
+    ln -sfn "$build/drive-t-$arch" "$prefix/dosdevices/t:"
+    echo "$want" >"$prefix/.pvl-ready"
     say "wine prefix ($arch): ready" )
 }
 
