@@ -40,4 +40,59 @@ HRESULT GetPutValue(const DISPPARAMS* params, VARTYPE vt, VARIANT* out) {
     return Coerce(v, vt, out);
 }
 
+HRESULT GetPutString(const DISPPARAMS* params, std::wstring* out) {
+    VARIANT v;
+    RETURN_IF_FAILED(GetPutValue(params, VT_BSTR, &v));
+    out->assign(v.bstrVal ? v.bstrVal : L"", SysStringLen(v.bstrVal));
+    VariantClear(&v);
+    return S_OK;
+}
+
+HRESULT GetPutLong(const DISPPARAMS* params, long* out) {
+    VARIANT v;
+    RETURN_IF_FAILED(GetPutValue(params, VT_I4, &v));
+    *out = v.lVal;
+    return S_OK;
+}
+
+HRESULT GetPutBool(const DISPPARAMS* params, bool* out) {
+    VARIANT v;
+    RETURN_IF_FAILED(GetPutValue(params, VT_BOOL, &v));
+    *out = v.boolVal != VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT ReturnString(std::wstring_view s, VARIANT* result) {
+    if (!result) return S_OK;
+    result->bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    if (!result->bstrVal) return E_OUTOFMEMORY;
+    result->vt = VT_BSTR;
+    return S_OK;
+}
+
+HRESULT ReturnLong(long n, VARIANT* result) {
+    if (result) {
+        result->vt = VT_I4;
+        result->lVal = n;
+    }
+    return S_OK;
+}
+
+HRESULT ReturnBool(bool b, VARIANT* result) {
+    if (result) {
+        result->vt = VT_BOOL;
+        result->boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+    }
+    return S_OK;
+}
+
+HRESULT ReturnObject(IDispatch* object, VARIANT* result) {
+    if (result) {
+        result->vt = VT_DISPATCH;
+        result->pdispVal = object;
+        if (object) object->AddRef();
+    }
+    return S_OK;
+}
+
 }  // namespace pvl

@@ -4,6 +4,8 @@
 #include "com_object.h"
 #include "result.h"
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace pvl {
 
@@ -22,6 +24,16 @@ HRESULT GetArg(const DISPPARAMS* params, UINT index, VARTYPE vt, VARIANT* out);
 HRESULT GetPutValue(const DISPPARAMS* params, VARTYPE vt, VARIANT* out);
 // The raw argument `index` (borrowed, not coerced), or null when missing or omitted.
 const VARIANT* RawArg(const DISPPARAMS* params, UINT index);
+// The value of a property put, read as the type the member holds.
+HRESULT GetPutString(const DISPPARAMS* params, std::wstring* out);
+HRESULT GetPutLong(const DISPPARAMS* params, long* out);
+HRESULT GetPutBool(const DISPPARAMS* params, bool* out);
+
+// Fill in an Invoke result; a caller that wants none passes null, which is fine.
+HRESULT ReturnString(std::wstring_view s, VARIANT* result);
+HRESULT ReturnLong(long n, VARIANT* result);
+HRESULT ReturnBool(bool b, VARIANT* result);
+HRESULT ReturnObject(IDispatch* object, VARIANT* result);  // adds a reference for the caller
 
 template <class Interface = IDispatch>
 class DispatchImpl : public Interface {

@@ -15,29 +15,6 @@ const DispMember kMembers[] = {
     {L"DeviceID", mci_dispid::DeviceID},
 };
 
-HRESULT ReturnString(const std::wstring& s, VARIANT* result) {
-    if (!result) return S_OK;
-    result->bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-    if (!result->bstrVal) return E_OUTOFMEMORY;
-    result->vt = VT_BSTR;
-    return S_OK;
-}
-
-HRESULT ReturnLong(long n, VARIANT* result) {
-    if (result) {
-        result->vt = VT_I4;
-        result->lVal = n;
-    }
-    return S_OK;
-}
-
-HRESULT ReadString(DISPPARAMS* params, std::wstring* out) {
-    VARIANT v;
-    RETURN_IF_FAILED(GetPutValue(params, VT_BSTR, &v));
-    out->assign(v.bstrVal ? v.bstrVal : L"", SysStringLen(v.bstrVal));
-    VariantClear(&v);
-    return S_OK;
-}
 }  // namespace
 
 MciControl::MciControl(std::unique_ptr<MciBackend> backend) : backend_(std::move(backend)) {
@@ -116,27 +93,25 @@ HRESULT MciControl::InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARI
         case mci_dispid::Command_Default:
             if (IsPut(flags)) {
                 std::wstring word;
-                RETURN_IF_FAILED(ReadString(params, &word));
+                RETURN_IF_FAILED(GetPutString(params, &word));
                 if (observer_) observer_(L"Command=" + word);
                 return RunCommand(word);
             }
             return ReturnString(L"", result);
         case mci_dispid::FileName:
             if (IsPut(flags)) {
-                RETURN_IF_FAILED(ReadString(params, &fileName_));
+                RETURN_IF_FAILED(GetPutString(params, &fileName_));
                 if (observer_) observer_(L"FileName=" + fileName_);
                 return S_OK;
             }
             return ReturnString(fileName_, result);
         case mci_dispid::DeviceType:
-            if (IsPut(flags)) return ReadString(params, &deviceType_);
+            if (IsPut(flags)) return GetPutString(params, &deviceType_);
             return ReturnString(deviceType_, result);
         case mci_dispid::TimeFormat:
             // Kept, not applied: nothing in the add-in reads positions or lengths.
             if (IsPut(flags)) {
-                VARIANT v;
-                RETURN_IF_FAILED(GetPutValue(params, VT_I4, &v));
-                timeFormat_ = v.lVal;
+                RETURN_IF_FAILED(GetPutLong(params, &timeFormat_));
                 if (observer_) observer_(L"TimeFormat=" + std::to_wstring(timeFormat_));
                 return S_OK;
             }
@@ -166,8 +141,20 @@ HRESULT MciControl::RunCommand(const std::wstring& word) {
     const std::wstring quotedFile = L" \"" + fileName_ + L"\"";
     if (is(L"open")) return Open();
     if (is(L"close")) return Close();
-    if (is(L"record")) return Send(L"record " + alias_);
-    if (is(L"play")) return Send(L"play " + alias_ + L" notify");
+    if (is(L"record")) {
+        RETURN_IF_FAILED(Send(L"record " + alias_));
+        recorded_ = true;
+        return S_OK;
+    }
+    if (is(L"play")) {
+        // A new recording with nothing in it yet: FileName named no file, and there is nothing to
+        // play. Said here because drivers differ (some play the empty element, some refuse it).
+        if (open_ && newElement_ && !recorded_) {
+            lastError_ = MCIERR_FILE_NOT_FOUND;
+            return HResultFromMci(lastError_);
+        }
+        return Send(L"play " + alias_ + L" notify");
+    }
     if (is(L"stop")) return Send(L"stop " + alias_ + L" wait");
     if (is(L"save")) return Send(L"save " + alias_ + quotedFile + L" wait");
     lastError_ = MCIERR_UNRECOGNIZED_COMMAND;
@@ -182,6 +169,8 @@ HRESULT MciControl::Open() {
         : L"open new type " + deviceType_ + L" alias " + alias_ + L" buffer 4 wait";
     RETURN_IF_FAILED(Send(open));
     open_ = true;
+    newElement_ = !existing;
+    recorded_ = false;
     deviceId_ = backend_->DeviceId(alias_);
     DropPendingNotifications();
     if (existing) return S_OK;

@@ -8,6 +8,7 @@
 //           (16 kHz, 16-bit mono PCM) that a later "save" writes to FileName. An open device is
 //           closed first.
 //   record  starts recording and returns; play starts playback and returns, and Done reports its end
+//           (a new recording that was never recorded into has nothing to play: file not found)
 //   stop, save, close   wait for the device and report nothing
 #pragma once
 #include "common/connection_point.h"
@@ -85,6 +86,8 @@ private:
     std::wstring fileName_ = L"Parvaline.wav";
     long timeFormat_ = 0;
     bool open_ = false;
+    bool newElement_ = false;  // opened on a missing file: a new recording
+    bool recorded_ = false;    // "record" was sent since the last "open"
     UINT deviceId_ = 0;
     DWORD lastError_ = 0;
     std::function<void(const std::wstring&)> observer_;

@@ -101,13 +101,21 @@ TEST_F(RecorderTest, PlayFromIdleOpensTheRecordingAndPlaysIt) {
     EXPECT_EQ(State(), pvl::pvlPlaying);
 }
 
-TEST_F(RecorderTest, PlayWhilePlayingOrRecordingStartsOverWithoutStopOrClose) {
-    for (auto state : {pvl::pvlRecording, pvl::pvlPlaying}) {
-        Enter(state);
-        EXPECT_EQ(Play(inspector_)->Click(), S_OK);
-        EXPECT_EQ(deviceOps_, playOps_) << state;
-        EXPECT_EQ(State(), pvl::pvlPlaying);
-    }
+TEST_F(RecorderTest, PlayWhilePlayingStartsOverWithoutStopOrClose) {
+    Enter(pvl::pvlPlaying);
+    EXPECT_EQ(Play(inspector_)->Click(), S_OK);
+    EXPECT_EQ(deviceOps_, playOps_);
+    EXPECT_EQ(mci_.Verbs(), (std::vector<std::wstring>{L"close", L"open", L"play"}));  // the device reopens
+    EXPECT_EQ(State(), pvl::pvlPlaying);
+}
+
+TEST_F(RecorderTest, PlayWhileRecordingFindsNoFileAndLeavesTheRecordingAlone) {
+    // Record deleted the last recording and the new one is not saved yet: there is nothing to play.
+    Enter(pvl::pvlRecording);
+    EXPECT_EQ(Play(inspector_)->Click(), pvl::HResultFromMci(MCIERR_FILE_NOT_FOUND));
+    EXPECT_EQ(deviceOps_, playOps_);
+    EXPECT_EQ(State(), pvl::pvlRecording);
+    EXPECT_EQ(ButtonStates(inspector_), L"rpS");
 }
 
 TEST_F(RecorderTest, PlayStopsAtTheFirstFailureAndReturnsIt) {
@@ -117,6 +125,17 @@ TEST_F(RecorderTest, PlayStopsAtTheFirstFailureAndReturnsIt) {
     EXPECT_EQ(hr, pvl::HResultFromMci(MCIERR_FILE_NOT_FOUND));
     // FileName and open happened; nothing after them did.
     EXPECT_EQ(deviceOps_, (std::vector<std::wstring>{fileName_, L"Command=open"}));
+    EXPECT_EQ(ButtonStates(inspector_), L"Rps");
+    EXPECT_EQ(State(), pvl::pvlNone);
+}
+
+TEST_F(RecorderTest, PlayWithoutARecordingFileStopsAtTheDevicesError) {
+    Enter(pvl::pvlNone);
+    DeleteFileW(RecordingPath().c_str());
+    EXPECT_EQ(Play(inspector_)->Click(), pvl::HResultFromMci(MCIERR_FILE_NOT_FOUND));
+    // "open" made a new, empty recording; there was nothing to play, and nothing was sent to play it.
+    EXPECT_EQ(deviceOps_, playOps_);
+    EXPECT_EQ(mci_.Verbs(), (std::vector<std::wstring>{L"open", L"set"}));
     EXPECT_EQ(ButtonStates(inspector_), L"Rps");
     EXPECT_EQ(State(), pvl::pvlNone);
 }
