@@ -7,9 +7,9 @@ Two colours only, olive (128, 128, 0) on white: a square frame around a small mi
 stand. Rows and columns count from 0 at the top left. The file is rewritten only when its bytes
 change, so that the resources are not rebuilt for nothing.
 """
-import struct
 import sys
-from pathlib import Path
+
+from make_bitmaps import bmp, write_if_changed
 
 SIZE = 32
 WHITE = (255, 255, 255)
@@ -55,22 +55,8 @@ def picture():
     return img
 
 
-def bmp(img):
-    row_bytes = SIZE * 3  # already a multiple of four
-    pixels = b"".join(
-        bytes(v for (red, green, blue) in img[r] for v in (blue, green, red)) for r in reversed(range(SIZE))
-    )
-    info = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 24, 0, row_bytes * SIZE, 3780, 3780, 0, 0)
-    header = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
-    return header + info + pixels
-
-
 def main():
-    target = Path(sys.argv[1])
-    target.parent.mkdir(parents=True, exist_ok=True)
-    data = bmp(picture())
-    if not target.exists() or target.read_bytes() != data:
-        target.write_bytes(data)
+    write_if_changed(sys.argv[1], bmp(picture()))
 
 
 if __name__ == "__main__":

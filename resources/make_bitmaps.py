@@ -81,23 +81,30 @@ def stop():
 
 
 def bmp(img):
-    row_bytes = SIZE * 3  # already a multiple of four
+    """A square picture (rows of (red, green, blue)) as a 24-bit uncompressed BMP file."""
+    size = len(img)
+    row_bytes = (size * 3 + 3) // 4 * 4
+    pad = bytes(row_bytes - size * 3)
     pixels = b"".join(
-        bytes(v for (red, green, blue) in img[r] for v in (blue, green, red)) for r in reversed(range(SIZE))
+        bytes(v for (red, green, blue) in img[r] for v in (blue, green, red)) + pad for r in reversed(range(size))
     )
-    info = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 24, 0, row_bytes * SIZE, 3780, 3780, 0, 0)
+    info = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 24, 0, row_bytes * size, 3780, 3780, 0, 0)
     header = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
     return header + info + pixels
 
 
+def write_if_changed(target, data):
+    """Rewrites the file only when its bytes change, so the resources are not rebuilt for nothing."""
+    target = Path(target)
+    target.parent.mkdir(parents=True, exist_ok=True)
+    if not target.exists() or target.read_bytes() != data:
+        target.write_bytes(data)
+
+
 def main():
     out = Path(sys.argv[1])
-    out.mkdir(parents=True, exist_ok=True)
     for number, draw in ((101, product_icon), (102, record), (103, play), (105, stop), (108, product_mask)):
-        data = bmp(draw())
-        target = out / f"{number}.bmp"
-        if not target.exists() or target.read_bytes() != data:
-            target.write_bytes(data)
+        write_if_changed(out / f"{number}.bmp", bmp(draw()))
 
 
 if __name__ == "__main__":

@@ -165,6 +165,16 @@ protected:
         EXPECT_TRUE(AttachmentNames(mail).empty());
         EXPECT_FALSE(FileExists(Sibling(L"Parvaline.mp3")));
     }
+    // A recording stopped with the stand-in encoder in `mode`, over an earlier recording.
+    void ExpectNothingAttachedWithEncoder(const wchar_t* mode) {
+        UseStandIn(mode);
+        ComPtr<simhost::MailItem> mail;
+        auto inspector = OpenMail(&mail);
+        LeaveAnEarlierRecording(mail);
+        RecordAndStop(inspector);
+        ExpectNothingAttached(mail);
+        ExpectStopEnded(inspector);
+    }
 };
 
 TEST_F(CompressionFailureTest, AMissingEncoder) {
@@ -180,34 +190,11 @@ TEST_F(CompressionFailureTest, AMissingEncoder) {
     EXPECT_EQ(Host::Get().LogMatching(L"CommandBarButton#1.Caption put").size(), 2u);
 }
 
-TEST_F(CompressionFailureTest, AnEncoderThatFails) {
-    UseStandIn(L"fail");
-    ComPtr<simhost::MailItem> mail;
-    auto inspector = OpenMail(&mail);
-    LeaveAnEarlierRecording(mail);
-    RecordAndStop(inspector);
-    ExpectNothingAttached(mail);
-    ExpectStopEnded(inspector);
-}
+TEST_F(CompressionFailureTest, AnEncoderThatFails) { ExpectNothingAttachedWithEncoder(L"fail"); }
 
-TEST_F(CompressionFailureTest, AnEncoderThatWritesNothing) {
-    UseStandIn(L"nothing");
-    ComPtr<simhost::MailItem> mail;
-    auto inspector = OpenMail(&mail);
-    LeaveAnEarlierRecording(mail);
-    RecordAndStop(inspector);
-    ExpectNothingAttached(mail);
-    ExpectStopEnded(inspector);
-}
+TEST_F(CompressionFailureTest, AnEncoderThatWritesNothing) { ExpectNothingAttachedWithEncoder(L"nothing"); }
 
-TEST_F(CompressionFailureTest, AnEncoderThatCrashes) {
-    UseStandIn(L"crash");
-    ComPtr<simhost::MailItem> mail;
-    auto inspector = OpenMail(&mail);
-    RecordAndStop(inspector);
-    ExpectNothingAttached(mail);
-    ExpectStopEnded(inspector);
-}
+TEST_F(CompressionFailureTest, AnEncoderThatCrashes) { ExpectNothingAttachedWithEncoder(L"crash"); }
 
 TEST_F(CompressionFailureTest, AnEncoderThatNeverEndsIsEndedAtTheBound) {
     UseStandIn(L"hang");
