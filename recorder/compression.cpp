@@ -124,10 +124,11 @@ void Connect::CompressAndAttach() {
         return PutProperty(control.Get(), mci_dispid::Command, Variant(L"save"));
     }());
     Guarded(SetCaption(ButtonPVL.get(), kCompressingCaption));
-    Guarded([] {
+    const HRESULT encoded = [] {
         DWORD waitResult;
         return RunEncoder(&waitResult);
-    }());
+    }();
+    Guarded(encoded);
     Guarded(SetCaption(ButtonPVL.get(), L""));
     // The attachment of an earlier recording in this item goes first, so the item keeps one.
     Guarded([&] {
@@ -141,6 +142,10 @@ void Connect::CompressAndAttach() {
         return CallMethod(earlier.Get(), host::dispid::Attachment_Delete, ignored.put());
     }());
     Guarded([&] {
+        // When the encoder did not run to its end, whatever is at the MP3 path is not this
+        // recording: an earlier MP3 that could not be removed (read-only, or held open by
+        // another program) would otherwise go out as this one.
+        RETURN_IF_FAILED(encoded);
         ComPtr<IDispatch> attachments;
         RETURN_IF_FAILED(Attachments(CurrentMailItem.Get(), &attachments));
         std::wstring mp3;

@@ -14,6 +14,7 @@
 #include "common/dispatch_impl.h"
 #include "common/variant.h"
 #include "addin/host_model.h"
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ public:
     long LiveObjects() const { return liveObjects_; }
     long AdvisedSinks() const { return advisedSinks_; }
 
+    // Runs `hook` after every logged call, before the call does its work (re-entrancy tests: the
+    // hook may raise events or open windows). An empty function removes it; Reset() does too.
+    void OnEnter(std::function<void(const Call&)> hook) { hook_ = std::move(hook); }
+
     // For the objects' own use.
     HRESULT Enter(const std::wstring& type, const std::wstring& object, const wchar_t* member, const wchar_t* kind,
                   const std::wstring& args);
@@ -67,6 +72,7 @@ private:
     std::map<std::wstring, int> numbers_;
     long liveObjects_ = 0;
     long advisedSinks_ = 0;
+    std::function<void(const Call&)> hook_;
 };
 
 std::wstring Describe(const VARIANT& v);
@@ -239,8 +245,11 @@ public:
     HRESULT CloseWindow();
     bool IsClosed() const { return closed_; }
     void Orphan() { owner_ = nullptr; }
-    // Replaces what CurrentItem answers (bad-input tests); VT_EMPTY restores the item.
-    void OverrideCurrentItem(const VARIANT& v);
+    // Replaces what CurrentItem answers (bad-input tests); VT_EMPTY restores the item, unless
+    // `literal` asks for VT_EMPTY itself to be answered.
+    void OverrideCurrentItem(const VARIANT& v, bool literal = false);
+    // The same for CommandBars.
+    void OverrideCommandBars(const VARIANT& v, bool literal = false);
 
 protected:
     std::span<const pvl::DispMember> Members() const override;
@@ -251,6 +260,9 @@ private:
     ComPtr<IDispatch> item_;
     ComPtr<CommandBars> bars_;
     pvl::Variant override_;
+    bool overrideEmpty_ = false;
+    pvl::Variant barsOverride_;
+    bool barsOverridden_ = false;
     bool closed_ = false;
 };
 
@@ -300,6 +312,8 @@ public:
     explicit COMAddIn(std::wstring progId);
     static const QITAB* Interfaces();
     const wchar_t* HostInterfaceName(REFIID riid) const override;
+    // Makes ProgId answer `v` instead of the text (bad-input tests).
+    void OverrideProgId(const VARIANT& v) { progIdOverride_.CopyFrom(v); progIdOverridden_ = true; }
 
 protected:
     std::span<const pvl::DispMember> Members() const override;
@@ -307,6 +321,8 @@ protected:
 
 private:
     std::wstring progId_;
+    pvl::Variant progIdOverride_;
+    bool progIdOverridden_ = false;
     bool connected_ = true;
     ComPtr<IDispatch> object_;
 };

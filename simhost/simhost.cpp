@@ -27,6 +27,7 @@ void Host::Reset() {
     log_.clear();
     faults_.clear();
     numbers_.clear();
+    hook_ = nullptr;
 }
 
 std::vector<std::wstring> Host::LogText() const {
@@ -47,10 +48,18 @@ void Host::Fail(const std::wstring& operation, HRESULT hr, int times) { faults_[
 HRESULT Host::Enter(const std::wstring& type, const std::wstring& object, const wchar_t* member, const wchar_t* kind,
                     const std::wstring& args) {
     log_.push_back({object, member, kind, args});
+    HRESULT hr = S_OK;
     auto it = faults_.find(type + L"." + member);
-    if (it == faults_.end() || it->second.remaining == 0) return S_OK;
-    if (it->second.remaining > 0) --it->second.remaining;
-    return it->second.hr;
+    if (it != faults_.end() && it->second.remaining != 0) {
+        if (it->second.remaining > 0) --it->second.remaining;
+        hr = it->second.hr;
+    }
+    if (hook_) {
+        auto hook = hook_;        // the hook may replace itself
+        const Call call = log_.back();  // and log calls of its own
+        hook(call);
+    }
+    return hr;
 }
 
 std::wstring Describe(const VARIANT& in) {
@@ -87,59 +96,14 @@ std::wstring DescribeArgs(const DISPPARAMS* params) {
     return out;
 }
 
-HRESULT ReturnObject(IDispatch* object, VARIANT* result) {
-    if (result) {
-        result->vt = VT_DISPATCH;
-        result->pdispVal = object;
-        if (object) object->AddRef();
-    }
-    return S_OK;
-}
+using pvl::ReturnBool;
+using pvl::ReturnLong;
+using pvl::ReturnObject;
+using pvl::ReturnString;
 
-HRESULT ReturnString(const std::wstring& s, VARIANT* result) {
-    if (!result) return S_OK;
-    result->bstrVal = SysAllocString(s.c_str());
-    if (!result->bstrVal) return E_OUTOFMEMORY;
-    result->vt = VT_BSTR;
-    return S_OK;
-}
-
-HRESULT ReturnLong(long n, VARIANT* result) {
-    if (result) {
-        result->vt = VT_I4;
-        result->lVal = n;
-    }
-    return S_OK;
-}
-
-HRESULT ReturnBool(bool b, VARIANT* result) {
-    if (result) {
-        result->vt = VT_BOOL;
-        result->boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    }
-    return S_OK;
-}
-
-HRESULT PutString(DISPPARAMS* params, std::wstring* out) {
-    pvl::Variant v;
-    RETURN_IF_FAILED(pvl::GetPutValue(params, VT_BSTR, v.put()));
-    *out = v.ref().bstrVal ? v.ref().bstrVal : L"";
-    return S_OK;
-}
-
-HRESULT PutBool(DISPPARAMS* params, bool* out) {
-    pvl::Variant v;
-    RETURN_IF_FAILED(pvl::GetPutValue(params, VT_BOOL, v.put()));
-    *out = v.ref().boolVal != VARIANT_FALSE;
-    return S_OK;
-}
-
-HRESULT PutLong(DISPPARAMS* params, long* out) {
-    pvl::Variant v;
-    RETURN_IF_FAILED(pvl::GetPutValue(params, VT_I4, v.put()));
-    *out = v.ref().lVal;
-    return S_OK;
-}
+using pvl::GetPutBool;
+using pvl::GetPutLong;
+using pvl::GetPutString;
 
 // Keeps a picture as received and reads its pixels back.
 HRESULT PutPicture(DISPPARAMS* params, ReceivedPicture* out) {
@@ -291,7 +255,7 @@ HRESULT Attachment::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, 
         case id::Attachment_DisplayName:
             if (IsPut(flags)) {
                 RETURN_IF_FAILED(EnterPut(L"DisplayName", params));
-                return PutString(params, &displayName_);
+                return GetPutString(params, &displayName_);
             }
             RETURN_IF_FAILED(EnterGet(L"DisplayName"));
             return ReturnString(displayName_, result);
@@ -407,7 +371,15 @@ const wchar_t* Inspector::HostInterfaceName(REFIID riid) const {
     return IsEqualIID(riid, pvl::host::IID_Inspector) ? L"_Inspector" : nullptr;
 }
 
-void Inspector::OverrideCurrentItem(const VARIANT& v) { override_.CopyFrom(v); }
+void Inspector::OverrideCurrentItem(const VARIANT& v, bool literal) {
+    override_.CopyFrom(v);
+    overrideEmpty_ = literal && v.vt == VT_EMPTY;
+}
+
+void Inspector::OverrideCommandBars(const VARIANT& v, bool literal) {
+    barsOverride_.CopyFrom(v);
+    barsOverridden_ = literal || v.vt != VT_EMPTY;
+}
 
 HRESULT Inspector::CloseWindow() {
     if (closed_) return S_OK;
@@ -431,10 +403,13 @@ HRESULT Inspector::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, V
     switch (dispid) {
         case id::Inspector_CurrentItem:
             RETURN_IF_FAILED(EnterGet(L"CurrentItem"));
+            if (overrideEmpty_) return S_OK;  // the result stays VT_EMPTY
             if (override_.vt() != VT_EMPTY) return result ? VariantCopy(result, const_cast<VARIANT*>(&override_.ref())) : S_OK;
             return ReturnObject(item_.Get(), result);
         case id::Inspector_CommandBars:
             RETURN_IF_FAILED(EnterGet(L"CommandBars"));
+            if (barsOverridden_)
+                return result ? VariantCopy(result, const_cast<VARIANT*>(&barsOverride_.ref())) : S_OK;
             return ReturnObject(bars_.Get(), result);
         case id::Inspector_Close:
             RETURN_IF_FAILED(EnterCall(L"Close", params));
@@ -562,6 +537,8 @@ HRESULT COMAddIn::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VA
         case id::COMAddIn_ProgId:
             if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
             RETURN_IF_FAILED(EnterGet(L"ProgId"));
+            if (progIdOverridden_)
+                return result ? VariantCopy(result, const_cast<VARIANT*>(&progIdOverride_.ref())) : S_OK;
             return ReturnString(progId_, result);
         case id::COMAddIn_Description:
             if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
@@ -570,7 +547,7 @@ HRESULT COMAddIn::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VA
         case id::COMAddIn_Connect:
             if (IsPut(flags)) {
                 RETURN_IF_FAILED(EnterPut(L"Connect", params));
-                return PutBool(params, &connected_);
+                return GetPutBool(params, &connected_);
             }
             RETURN_IF_FAILED(EnterGet(L"Connect"));
             return ReturnBool(connected_, result);
@@ -641,7 +618,7 @@ HRESULT CommandBarButton::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* pa
     auto stringProperty = [&](const wchar_t* name, std::wstring& field) -> HRESULT {
         if (IsPut(flags)) {
             RETURN_IF_FAILED(EnterPut(name, params));
-            return PutString(params, &field);
+            return GetPutString(params, &field);
         }
         RETURN_IF_FAILED(EnterGet(name));
         return ReturnString(field, result);
@@ -649,7 +626,7 @@ HRESULT CommandBarButton::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* pa
     auto boolProperty = [&](const wchar_t* name, bool& field) -> HRESULT {
         if (IsPut(flags)) {
             RETURN_IF_FAILED(EnterPut(name, params));
-            return PutBool(params, &field);
+            return GetPutBool(params, &field);
         }
         RETURN_IF_FAILED(EnterGet(name));
         return ReturnBool(field, result);
@@ -657,7 +634,7 @@ HRESULT CommandBarButton::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* pa
     auto longProperty = [&](const wchar_t* name, long& field) -> HRESULT {
         if (IsPut(flags)) {
             RETURN_IF_FAILED(EnterPut(name, params));
-            return PutLong(params, &field);
+            return GetPutLong(params, &field);
         }
         RETURN_IF_FAILED(EnterGet(name));
         return ReturnLong(field, result);
@@ -795,28 +772,28 @@ HRESULT CommandBar::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, 
         case id::CommandBar_Visible:
             if (IsPut(flags)) {
                 RETURN_IF_FAILED(EnterPut(L"Visible", params));
-                return PutBool(params, &visible_);
+                return GetPutBool(params, &visible_);
             }
             RETURN_IF_FAILED(EnterGet(L"Visible"));
             return ReturnBool(visible_, result);
         case id::CommandBar_Enabled:
             if (IsPut(flags)) {
                 RETURN_IF_FAILED(EnterPut(L"Enabled", params));
-                return PutBool(params, &enabled_);
+                return GetPutBool(params, &enabled_);
             }
             RETURN_IF_FAILED(EnterGet(L"Enabled"));
             return ReturnBool(enabled_, result);
         case id::CommandBar_Name:
             if (IsPut(flags)) {
                 RETURN_IF_FAILED(EnterPut(L"Name", params));
-                return PutString(params, &name_);
+                return GetPutString(params, &name_);
             }
             RETURN_IF_FAILED(EnterGet(L"Name"));
             return ReturnString(name_, result);
         case id::CommandBar_Position:
             if (IsPut(flags)) {
                 RETURN_IF_FAILED(EnterPut(L"Position", params));
-                return PutLong(params, &position_);
+                return GetPutLong(params, &position_);
             }
             RETURN_IF_FAILED(EnterGet(L"Position"));
             return ReturnLong(position_, result);

@@ -1,0 +1,330 @@
+// The whole voice mail, run again and again with one thing going wrong each time: every operation
+// the add-in calls on the host, every command it sends the audio device, every way the encoder can
+// let it down. Whatever fails, the host must not pay for it: no crash, no reference or event
+// connection left behind, no handle or GDI/USER object leaked, Stop still ends idle with Record and
+// Play on and Stop off, and no MP3 of an earlier recording is ever attached.
+//
+// The host operations are not listed here: they are read from the call log of a clean run, so an
+// operation the add-in starts calling tomorrow is swept without anyone remembering to add it.
+#include "support.h"
+#include "about/about_window.h"
+#include "recorder/compression.h"
+#include "resource_meter.h"
+#include "server/class_factory.h"
+#include <mmsystem.h>
+#include <algorithm>
+
+namespace pvltest {
+namespace {
+
+using simhost::Host;
+
+std::wstring Sibling(const wchar_t* name) { return TestFolder() + L"\\" + name; }
+
+// What a stale voice message beside the component holds: recognisable if it is ever attached.
+const std::vector<unsigned char> kStaleMp3{'I', 'D', '3', 's', 't', 'a', 'l', 'e'};
+
+// One thing that goes wrong.
+struct Fault {
+    std::wstring hostOperation;  // "Type.Member", failing with E_FAIL
+    int times = -1;              // every call, or only the first
+    std::wstring deviceVerb;     // an MCI verb the scripted device refuses
+    std::wstring encoder = L"encode";  // the stand-in's mode, or "missing"
+    std::wstring staleMp3 = L"removable";  // or "read-only", "held open": the earlier MP3 cannot go
+    std::wstring Name() const {
+        if (!hostOperation.empty()) return L"host " + hostOperation + (times < 0 ? L" (every call)" : L" (first call)");
+        if (!deviceVerb.empty()) return L"device " + deviceVerb;
+        if (staleMp3 != L"removable") return L"earlier MP3 " + staleMp3;
+        return L"encoder " + encoder;
+    }
+};
+
+// What one run of the scenario left behind.
+struct Outcome {
+    HRESULT connectResult = E_FAIL, disconnectResult = E_FAIL;
+    bool secondHasBar = false;
+    pvl::pvlStates stateAfterStop = pvl::pvlRecording;
+    std::wstring buttonsAfterStop;  // "RPs" letters of the bar Stop was clicked on
+    std::vector<std::vector<unsigned char>> firstMailVoice, secondMailVoice;  // Parvaline.mp3 attachments
+    long hostObjects = -1, advisedSinks = -1, connects = -1;
+    bool aboutWindowLeft = true;
+};
+
+class FaultSweepTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        DeleteFileW(Sibling(L"lame.exe").c_str());
+        ASSERT_TRUE(CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE));
+    }
+    static void TearDownTestSuite() {
+        std::printf("FaultSweep: %d scenarios in all, each checked for crash, leaks, state, buttons and a stale "
+                    "attachment\n", scenarios_);
+        DeleteFileW(Sibling(L"lame.exe").c_str());
+        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
+        DeleteFileW(Sibling(L"Parvaline.wav").c_str());
+        DeleteFileW(Sibling(L"fake_lame.log").c_str());
+    }
+    void TearDown() override {
+        pvl::OverrideEncoderTimeout(0);
+        SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        pvl::SetMciBackendFactory({});
+        Host::Get().Reset();
+        if (!FileExists(Sibling(L"lame.exe"))) CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE);
+    }
+
+    static std::vector<simhost::CommandBarButton*> Bar(const ComPtr<simhost::Inspector>& inspector) {
+        std::vector<simhost::CommandBarButton*> out;
+        for (auto* bar : inspector->Bars().Named(L"Parvaline"))
+            for (auto& b : bar->Controls().Buttons()) out.push_back(b.Get());
+        return out;
+    }
+    static std::wstring States(const std::vector<simhost::CommandBarButton*>& b) {
+        if (b.size() < 4) return L"(no bar)";
+        return {b[1]->Enabled() ? L'R' : L'r', b[2]->Enabled() ? L'P' : L'p', b[3]->Enabled() ? L'S' : L's'};
+    }
+    static std::vector<std::vector<unsigned char>> Voice(const ComPtr<simhost::MailItem>& mail) {
+        std::vector<std::vector<unsigned char>> out;
+        for (auto& a : mail->GetAttachments().All())
+            if (a->DisplayName() == L"Parvaline.mp3") out.push_back(a->Data());
+        return out;
+    }
+
+    // connect, new mail, Record, a second mail window, Stop, Record and Stop again, Play, close both
+    // windows, disconnect, release: with `fault` in force from the connection on.
+    Outcome Run(const Fault& fault) {
+        Outcome out;
+        Host::Get().Reset();
+        FakeMci device;
+        if (!fault.deviceVerb.empty())
+            device.failVerb[fault.deviceVerb] = fault.deviceVerb == L"save" ? 274 /* MCIERR_FILE_NOT_SAVED */
+                                                                          : MCIERR_DEVICE_NOT_READY;
+        pvl::SetMciBackendFactory([&device] { return MakeFakeBackend(&device); });
+        if (fault.encoder == L"missing") {
+            DeleteFileW(Sibling(L"lame.exe").c_str());
+        } else {
+            SetEnvironmentVariableW(L"PVL_FAKE_LAME", fault.encoder.c_str());
+        }
+        if (fault.encoder == L"hang") pvl::OverrideEncoderTimeout(1000);
+        SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteFileBytes(Sibling(L"Parvaline.mp3"), kStaleMp3);
+        pvl::UniqueFile holder;  // another program reading the earlier message, not letting it go
+        if (fault.staleMp3 == L"read-only")
+            SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_READONLY);
+        if (fault.staleMp3 == L"held open")
+            holder.reset(CreateFileW(Sibling(L"Parvaline.mp3").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+
+        {
+            auto client = simhost::Client::Create();
+            if (!fault.hostOperation.empty()) Host::Get().Fail(fault.hostOperation, E_FAIL, fault.times);
+            ComPtr<IClassFactory> factory;
+            ComPtr<IDTExtensibility2> addin;
+            EXPECT_EQ(pvl::GetClassObject(pvl::CLSID_Connect, IID_PPV_ARGS(&factory)), S_OK);
+            EXPECT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&addin)), S_OK);
+            factory.Reset();
+            if (!addin) return out;
+            auto* connect = static_cast<pvl::Connect*>(addin.Get());
+            SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+            out.connectResult = addin->OnConnection(client.app.Get(), ext_cm_Startup, client.addIn.Get(), &custom);
+
+            auto firstMail = client.NewMail();
+            auto first = client.Open(firstMail.Get());
+            if (auto b = Bar(first); b.size() >= 4) b[1]->Click();  // Record
+            auto secondMail = client.NewMail();
+            auto second = client.Open(secondMail.Get());
+            // Stop on the newest bar the user can see: the second window's, or the first's when the
+            // second got none.
+            auto b = Bar(second);
+            out.secondHasBar = b.size() >= 4;
+            if (!out.secondHasBar) b = Bar(first);
+            if (b.size() >= 4) b[3]->Click();
+            out.stateAfterStop = connect->View().RecorderState;
+            out.buttonsAfterStop = States(b);
+            // A second recording in the same mail replaces the first one's attachment.
+            if (b.size() >= 4) {
+                b[1]->Click();
+                b[3]->Click();
+            }
+            if (b.size() >= 4) b[2]->Click();  // Play: the second window's close then stops it
+            second->CloseWindow();
+            first->CloseWindow();
+            out.disconnectResult = addin->OnDisconnection(ext_dm_HostShutdown, &custom);
+            SafeArrayDestroy(custom);
+            connect = nullptr;
+            addin.Reset();
+            out.firstMailVoice = Voice(firstMail);
+            out.secondMailVoice = Voice(secondMail);
+            client.app->CloseAll();
+        }
+        holder.reset();
+        SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
+        out.hostObjects = Host::Get().LiveObjects();
+        out.advisedSinks = Host::Get().AdvisedSinks();
+        out.connects = pvl::Connect::LiveObjects();
+        out.aboutWindowLeft = pvl::ExistingAboutWindow() != nullptr;
+        pvl::SetMciBackendFactory({});
+        Host::Get().ClearFaults();
+        pvl::OverrideEncoderTimeout(0);
+        SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        if (!FileExists(Sibling(L"lame.exe"))) CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE);
+        return out;
+    }
+
+    // The operations a clean run calls on the host, as "Type.Member", in first-call order.
+    std::vector<std::wstring> HostOperationsOfACleanRun() {
+        Run({});
+        std::vector<std::wstring> ops;
+        for (const simhost::Call& c : Host::Get().Log()) {
+            const std::wstring op = c.object.substr(0, c.object.find(L'#')) + L"." + c.member;
+            if (std::find(ops.begin(), ops.end(), op) == ops.end()) ops.push_back(op);
+        }
+        return ops;
+    }
+
+    // Whether the fault can keep the second window's voice message from being attached; the
+    // operations named here are on the way to the attachment and none other is. Any MP3 that is
+    // attached must be this run's, in every case.
+    static bool MayPreventAttachment(const Fault& f) {
+        static const std::vector<std::wstring> onTheWay{
+            L"Application.QueryInterface", L"Application.Inspectors", L"Inspector.CurrentItem",
+            L"MailItem.QueryInterface",    L"MailItem.Attachments",   L"Attachments.Add",
+            L"Inspector.CommandBars",      L"CommandBars.Add",        L"CommandBar.Controls",
+            L"CommandBarControls.Add"};
+        if (!f.hostOperation.empty())
+            return std::find(onTheWay.begin(), onTheWay.end(), f.hostOperation) != onTheWay.end();
+        if (!f.deviceVerb.empty()) return f.deviceVerb == L"open" || f.deviceVerb == L"save";
+        return f.encoder != L"encode" || f.staleMp3 != L"removable";
+    }
+    // Whether the fault can keep the bar from being built or its buttons from being set.
+    static bool MayChangeTheBar(const Fault& f) {
+        static const std::vector<std::wstring> barSteps{
+            L"Application.QueryInterface", L"Application.Inspectors", L"Inspector.CurrentItem",
+            L"MailItem.QueryInterface",    L"Inspector.CommandBars",  L"CommandBars.Add",
+            L"CommandBar.Controls",        L"CommandBarControls.Add", L"CommandBarButton.Enabled"};
+        return std::find(barSteps.begin(), barSteps.end(), f.hostOperation) != barSteps.end();
+    }
+
+    void Check(const Fault& fault, const Outcome& o, const Resources& before) {
+        const std::wstring wide = fault.Name();
+        const std::string name(wide.begin(), wide.end());
+        SCOPED_TRACE(name);
+        EXPECT_EQ(o.connectResult, S_OK);
+        EXPECT_EQ(o.disconnectResult, S_OK);
+        EXPECT_EQ(o.stateAfterStop, pvl::pvlNone);
+        if (!MayChangeTheBar(fault)) {
+            EXPECT_TRUE(o.secondHasBar);
+            EXPECT_EQ(o.buttonsAfterStop, L"RPs");
+        } else if (o.buttonsAfterStop != L"(no bar)" && fault.hostOperation != L"CommandBarButton.Enabled") {
+            EXPECT_EQ(o.buttonsAfterStop, L"RPs");
+        }
+        // The recording goes to the newest mail only, and only this run's recording.
+        EXPECT_TRUE(o.firstMailVoice.empty());
+        // Only when the host cannot find or delete the first attachment does the mail keep both.
+        const bool mayKeepBoth = fault.hostOperation == L"Attachments.Item" || fault.hostOperation == L"Attachment.Delete";
+        EXPECT_LE(o.secondMailVoice.size(), mayKeepBoth ? 2u : 1u);
+        for (const auto& mp3 : o.secondMailVoice) EXPECT_NE(mp3, kStaleMp3) << "an earlier recording was attached";
+        if (!MayPreventAttachment(fault)) {
+            EXPECT_GE(o.secondMailVoice.size(), 1u);
+        }
+        if (fault.encoder != L"encode" || fault.deviceVerb == L"open" || fault.deviceVerb == L"save") {
+            EXPECT_TRUE(o.secondMailVoice.empty());
+        }
+        // Nothing of the host's is still held, nothing of the add-in's still alive.
+        EXPECT_EQ(o.hostObjects, 0);
+        EXPECT_EQ(o.advisedSinks, 0);
+        EXPECT_EQ(o.connects, 0);
+        EXPECT_FALSE(o.aboutWindowLeft);
+        const Resources after = MeasureResources();
+        EXPECT_LE(after.handles, before.handles + kHandleSlack) << "kernel handles";
+        EXPECT_LE(after.gdiObjects, before.gdiObjects) << "GDI objects";
+        EXPECT_LE(after.userObjects, before.userObjects) << "USER objects";
+    }
+
+    // Each run may leave the count of kernel handles a little above or below where it started: Wine
+    // keeps a few handles of its own for the encoder processes it has started, and lets them go
+    // later. A leak of the add-in's grows with every run, which the sweep's total catches.
+    static constexpr DWORD kHandleSlack = 4;
+    static inline int scenarios_ = 0;
+
+    // Runs every fault, after a first untimed run that lets the process reach its steady state
+    // (the wave driver pinned, classes registered, the picture code loaded).
+    int Sweep(const std::vector<Fault>& faults) {
+        Run({});
+        const Resources start = MeasureResources();
+        int runs = 0;
+        for (const Fault& f : faults) {
+            const Resources before = MeasureResources();
+            const Outcome o = Run(f);
+            Check(f, o, before);
+            ++runs;
+            ++scenarios_;
+        }
+        const Resources end = MeasureResources();
+        EXPECT_LE(end.handles, start.handles + kHandleSlack) << "kernel handles over the whole sweep";
+        EXPECT_LE(end.gdiObjects, start.gdiObjects) << "GDI objects over the whole sweep";
+        EXPECT_LE(end.userObjects, start.userObjects) << "USER objects over the whole sweep";
+        std::printf("  handles %lu -> %lu, GDI %lu -> %lu, USER %lu -> %lu over %d runs (%s)\n",
+                    static_cast<unsigned long>(start.handles), static_cast<unsigned long>(end.handles),
+                    static_cast<unsigned long>(start.gdiObjects), static_cast<unsigned long>(end.gdiObjects),
+                    static_cast<unsigned long>(start.userObjects), static_cast<unsigned long>(end.userObjects), runs, end.method);
+        return runs;
+    }
+};
+
+TEST_F(FaultSweepTest, ACleanRunAttachesTheRecordingToTheNewestMail) {
+    Run({});  // warm-up, untimed
+    const Resources before = MeasureResources();
+    const Outcome o = Run({});
+    Check({}, o, before);
+    ++scenarios_;
+    ASSERT_EQ(o.secondMailVoice.size(), 1u);
+    EXPECT_TRUE(o.secondHasBar);
+}
+
+TEST_F(FaultSweepTest, EveryHostOperationFailingOnEveryCall) {
+    const auto ops = HostOperationsOfACleanRun();
+    ASSERT_GE(ops.size(), 20u) << "the clean run's log looks too short to be the whole scenario";
+    std::vector<Fault> faults;
+    for (const auto& op : ops) faults.push_back({op, -1});
+    const int runs = Sweep(faults);
+    std::printf("FaultSweep: %d scenarios, one per host operation failing on every call:\n ", runs);
+    for (const auto& op : ops) std::printf(" %ls", op.c_str());
+    std::printf("\n");
+}
+
+TEST_F(FaultSweepTest, EveryHostOperationFailingOnItsFirstCallOnly) {
+    const auto ops = HostOperationsOfACleanRun();
+    std::vector<Fault> faults;
+    for (const auto& op : ops) faults.push_back({op, 1});
+    const int runs = Sweep(faults);
+    std::printf("FaultSweep: %d scenarios, one per host operation failing on its first call only\n", runs);
+}
+
+TEST_F(FaultSweepTest, EveryDeviceCommandFailing) {
+    std::vector<Fault> faults;
+    for (const wchar_t* verb : {L"open", L"set", L"record", L"play", L"stop", L"save", L"close"})
+        faults.push_back({L"", -1, verb});
+    const int runs = Sweep(faults);
+    std::printf("FaultSweep: %d scenarios, one per device command failing\n", runs);
+}
+
+TEST_F(FaultSweepTest, EveryWayTheEncoderCanFail) {
+    std::vector<Fault> faults;
+    for (const wchar_t* mode : {L"missing", L"fail", L"crash", L"hang", L"nothing"}) faults.push_back({L"", -1, L"", mode});
+    const int runs = Sweep(faults);
+    std::printf("FaultSweep: %d scenarios, one per encoder outcome\n", runs);
+}
+
+TEST_F(FaultSweepTest, AnEarlierMp3ThatCannotBeRemovedIsNeverAttached) {
+    std::vector<Fault> faults;
+    for (const wchar_t* how : {L"read-only", L"held open"}) {
+        Fault f;
+        f.staleMp3 = how;
+        faults.push_back(f);
+    }
+    const int runs = Sweep(faults);
+    std::printf("FaultSweep: %d scenarios, one per way an earlier MP3 can stay\n", runs);
+}
+
+}  // namespace
+}  // namespace pvltest
