@@ -14,7 +14,7 @@ status=0
 grep -q "file format $format" <<<"$headers" || { echo "FAIL: $module is not $format"; status=1; }
 
 # Windows' own libraries only.
-allowed='^(kernel32|user32|gdi32|advapi32|ole32|oleaut32|shell32|shlwapi|winmm|comctl32|version|msvcrt|api-ms-win-[a-z0-9-]+)\.dll$'
+allowed='^(kernel32|user32|gdi32|advapi32|ole32|oleaut32|shell32|shlwapi|winmm|comctl32|comdlg32|version|msvcrt|api-ms-win-[a-z0-9-]+)\.dll$'
 imports=$(grep -oP 'DLL Name: \K\S+' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u)
 for dll in $imports; do
     if grep -Eq "$allowed" <<<"$dll"; then echo "ok: imports $dll"; else echo "FAIL: imports $dll"; status=1; fi
