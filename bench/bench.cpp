@@ -181,29 +181,13 @@ simhost::CommandBarButton* Button(simhost::Inspector* inspector, size_t i) {
     return bars.front()->Controls().Buttons()[i].Get();
 }
 
-// The encoder alone, started as Stop starts it: the same command line, the program named, hidden,
-// waited for.
+// The encoder alone, started as Stop starts it: the add-in's own encoder step (the same command
+// line, the program named, hidden, waited for), without the rest of Stop around it.
 double EncoderAloneMs() {
-    std::wstring commandLine, encoder, mp3;
-    pvl::EncoderCommandLine(&commandLine);
-    pvl::ComponentPath(L"\\lame.exe", &encoder);
-    pvl::ComponentPath(L"\\Parvaline.mp3", &mp3);
     const double t0 = NowMs();
-    DeleteFileW(mp3.c_str());
-    STARTUPINFOW startup{sizeof(startup)};
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process{};
-    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(L'\0');
-    if (!CreateProcessW(encoder.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return -1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    const double ms = NowMs() - t0;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return ms;
+    DWORD waitResult = 0;
+    if (FAILED(pvl::RunEncoder(&waitResult)) || waitResult != WAIT_OBJECT_0) return -1;
+    return NowMs() - t0;
 }
 
 // --- The module as the host loads it ----------------------------------------------------------------

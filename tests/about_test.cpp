@@ -226,17 +226,8 @@ std::string Narrow(const std::vector<std::wstring>& lines) {
 
 // --- The window in this program's component ---------------------------------------------------------
 
-class AboutTest : public AddinTest {
+class AboutTest : public MailWindowTest {
 protected:
-    void SetUp() override {
-        AddinTest::SetUp();
-        inspector_ = OpenMail();
-        ASSERT_EQ(Buttons(inspector_).size(), 4u);
-    }
-    void TearDown() override {
-        inspector_.Reset();
-        AddinTest::TearDown();
-    }
     simhost::CommandBarButton* Product() { return Buttons(inspector_).at(0); }
     HWND About() const {
         pvl::AboutWindow* about = pvl::ExistingAboutWindow();
@@ -254,7 +245,6 @@ protected:
         ReleaseDC(nullptr, dc);
         return dpi;
     }
-    ComPtr<simhost::Inspector> inspector_;
 };
 
 TEST_F(AboutTest, ExistsHiddenRightAfterConnectionWithItsDesignTimeContents) {

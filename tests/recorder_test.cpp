@@ -6,17 +6,8 @@
 namespace pvltest {
 namespace {
 
-class RecorderTest : public AddinTest {
+class RecorderTest : public MailWindowTest {
 protected:
-    void SetUp() override {
-        AddinTest::SetUp();
-        inspector_ = OpenMail();
-        ASSERT_EQ(Buttons(inspector_).size(), 4u);
-    }
-    void TearDown() override {
-        inspector_.Reset();
-        AddinTest::TearDown();
-    }
     void Forget() {
         deviceOps_.clear();
         mci_.commands.clear();
@@ -38,7 +29,6 @@ protected:
     const std::wstring fileName_ = L"FileName=" + RecordingPath();
     const std::vector<std::wstring> recordOps_{fileName_, L"Command=open", L"TimeFormat=1", L"Command=record"};
     const std::vector<std::wstring> playOps_{fileName_, L"Command=open", L"TimeFormat=1", L"Command=play"};
-    ComPtr<simhost::Inspector> inspector_;
     std::vector<std::wstring> answered_;
 };
 

@@ -94,4 +94,19 @@ protected:
     bool checkNothingLeft_ = true;
 };
 
+// The add-in connected, with one mail window open and its bar built.
+class MailWindowTest : public AddinTest {
+protected:
+    void SetUp() override {
+        AddinTest::SetUp();
+        inspector_ = OpenMail();
+        ASSERT_EQ(Buttons(inspector_).size(), 4u);
+    }
+    void TearDown() override {
+        inspector_.Reset();
+        AddinTest::TearDown();
+    }
+    ComPtr<simhost::Inspector> inspector_;
+};
+
 }  // namespace pvltest
