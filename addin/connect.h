@@ -85,8 +85,9 @@ private:
     // Toolbar steps (toolbar.cpp).
     HRESULT AddButton(EventConnection& field, int row);
     HRESULT BuildActionText(std::wstring* text);
-    // Compression and attachment inside Stop (compression.cpp).
-    void CompressAndAttach();
+    // Compression and attachment inside Stop (compression.cpp). S_OK only when the mail received
+    // this recording as its voice attachment.
+    HRESULT CompressAndAttach();
 
     // Event-connected fields, in their declared order.
     EventField<Connect, &Connect::RouteInspectorsEvent> OutlookInspectors;

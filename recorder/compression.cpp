@@ -116,7 +116,7 @@ HRESULT RunEncoder(DWORD* waitResult) {
     return S_OK;
 }
 
-void Connect::CompressAndAttach() {
+HRESULT Connect::CompressAndAttach() {
     Guarded(SetWaveFileName());
     Guarded([] {
         ComPtr<IDispatch> control;
@@ -141,7 +141,7 @@ void Connect::CompressAndAttach() {
         Variant ignored;
         return CallMethod(earlier.Get(), host::dispid::Attachment_Delete, ignored.put());
     }());
-    Guarded([&] {
+    const HRESULT attached = [&] {
         // When the encoder did not run to its end, whatever is at the MP3 path is not this
         // recording: an earlier MP3 that could not be removed (read-only, or held open by
         // another program) would otherwise go out as this one.
@@ -152,7 +152,9 @@ void Connect::CompressAndAttach() {
         RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
         Variant ignored;
         return CallMethod(attachments.Get(), host::dispid::Attachments_Add, ignored.put(), Variant(mp3.c_str()));
-    }());
+    }();
+    Guarded(attached);
+    return attached;
 }
 
 }  // namespace pvl

@@ -106,7 +106,7 @@ HRESULT Connect::ButtonStop_Click(IDispatch*, VARIANT_BOOL*) {
     // Continue-on-error.
     const StopRow& row = StopRowFor(RecorderState);
     if (row.sendStop) Guarded(DeviceCommand(L"stop"));
-    if (row.compressAndAttach) CompressAndAttach();
+    if (row.compressAndAttach) Guarded(CompressAndAttach());
     Guarded(DeviceCommand(L"close"));
     Guarded(Enable(ButtonRecord, true));
     Guarded(Enable(ButtonPlay, true));
