@@ -1,0 +1,158 @@
+// Outlook's objects in the simulated mail client: application, inspectors, items and attachments.
+#pragma once
+#include "simhost/host_object.h"
+
+namespace simhost {
+
+class Attachment;
+class Attachments;
+class CommandBars;
+class Inspector;
+class Inspectors;
+
+class Item : public HostObject {
+public:
+    Item(const wchar_t* type, long itemClass);
+    long ItemClass() const { return class_; }
+
+protected:
+    long class_;
+};
+
+class MailItem : public Item {
+public:
+    MailItem();
+    ~MailItem();
+    static const QITAB* Interfaces();
+    const wchar_t* HostInterfaceName(REFIID riid) const override;
+    Attachments& GetAttachments() { return *attachments_.Get(); }
+
+protected:
+    std::span<const pvl::DispMember> Members() const override;
+    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) override;
+
+private:
+    ComPtr<Attachments> attachments_;
+};
+
+class ContactItem : public Item {
+public:
+    ContactItem();
+    static const QITAB* Interfaces();
+
+protected:
+    std::span<const pvl::DispMember> Members() const override;
+    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) override;
+};
+
+class Attachment : public HostObject {
+public:
+    Attachment(Attachments* owner, std::wstring displayName, std::wstring sourcePath, std::vector<unsigned char> data);
+    static const QITAB* Interfaces();
+    const std::wstring& DisplayName() const { return displayName_; }
+    const std::wstring& SourcePath() const { return sourcePath_; }
+    const std::vector<unsigned char>& Data() const { return data_; }
+    void Orphan() { owner_ = nullptr; }
+
+protected:
+    std::span<const pvl::DispMember> Members() const override;
+    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) override;
+
+private:
+    Attachments* owner_;
+    std::wstring displayName_;
+    std::wstring sourcePath_;
+    std::vector<unsigned char> data_;
+};
+
+class Attachments : public HostObject {
+public:
+    Attachments();
+    ~Attachments();
+    static const QITAB* Interfaces();
+    const std::vector<ComPtr<Attachment>>& All() const { return items_; }
+    void Remove(Attachment* a);
+    // Adds a file as the host does, without logging (for test set-up).
+    HRESULT AddFile(const std::wstring& path);
+
+protected:
+    std::span<const pvl::DispMember> Members() const override;
+    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) override;
+
+private:
+    std::vector<ComPtr<Attachment>> items_;
+};
+
+class Inspector : public EventSource {
+public:
+    Inspector(Inspectors* owner, IDispatch* item);
+    ~Inspector();
+    static const QITAB* Interfaces();
+    const wchar_t* HostInterfaceName(REFIID riid) const override;
+    CommandBars& Bars() { return *bars_.Get(); }
+    IDispatch* CurrentItem() const { return item_.Get(); }
+    // Closes the window as the user does: Close is raised, then the window leaves the collection.
+    HRESULT CloseWindow();
+    bool IsClosed() const { return closed_; }
+    void Orphan() { owner_ = nullptr; }
+    // Replaces what CurrentItem answers (bad-input tests); VT_EMPTY restores the item, unless
+    // `literal` asks for VT_EMPTY itself to be answered.
+    void OverrideCurrentItem(const VARIANT& v, bool literal = false);
+    // The same for CommandBars.
+    void OverrideCommandBars(const VARIANT& v, bool literal = false);
+
+protected:
+    std::span<const pvl::DispMember> Members() const override;
+    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) override;
+
+private:
+    Inspectors* owner_;
+    ComPtr<IDispatch> item_;
+    ComPtr<CommandBars> bars_;
+    pvl::Variant override_;
+    bool overrideEmpty_ = false;
+    pvl::Variant barsOverride_;
+    bool barsOverridden_ = false;
+    bool closed_ = false;
+};
+
+class Inspectors : public EventSource {
+public:
+    Inspectors();
+    ~Inspectors();
+    static const QITAB* Interfaces();
+    const wchar_t* HostInterfaceName(REFIID riid) const override;
+    // Opens a window for `item`: it joins the collection and NewInspector is raised.
+    ComPtr<Inspector> Open(IDispatch* item);
+    void Remove(Inspector* inspector);
+    const std::vector<ComPtr<Inspector>>& All() const { return items_; }
+    // Raises NewInspector with any argument (bad-input tests).
+    HRESULT RaiseNewInspector(VARIANT* arg);
+
+protected:
+    std::span<const pvl::DispMember> Members() const override;
+    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) override;
+
+private:
+    std::vector<ComPtr<Inspector>> items_;
+};
+
+class Application : public HostObject {
+public:
+    Application();
+    ~Application();
+    static const QITAB* Interfaces();
+    const wchar_t* HostInterfaceName(REFIID riid) const override;
+    Inspectors& GetInspectors() { return *inspectors_.Get(); }
+    // Closes every window and lets go of them (the host shutting down).
+    void CloseAll();
+
+protected:
+    std::span<const pvl::DispMember> Members() const override;
+    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) override;
+
+private:
+    ComPtr<Inspectors> inspectors_;
+};
+
+}  // namespace simhost
