@@ -31,12 +31,16 @@ Connect::Connect()
       ButtonPVL(this, host::DIID_CommandBarButtonEvents),
       ButtonRecord(this, host::DIID_CommandBarButtonEvents),
       ButtonPlay(this, host::DIID_CommandBarButtonEvents),
-      ButtonStop(this, host::DIID_CommandBarButtonEvents) {
+      ButtonStop(this, host::DIID_CommandBarButtonEvents),
+      RecordingMailInspector(this, host::DIID_InspectorEvents_10),
+      RecordingMailItemEvents(this, host::DIID_ItemEvents_10) {
     ++g_liveConnects;
 }
 
 Connect::~Connect() {
     // End every event connection before any reference goes, so no event reaches a half-destroyed object.
+    RecordingMailItemEvents.Clear();
+    RecordingMailInspector.Clear();
     ButtonStop.Clear();
     ButtonPlay.Clear();
     ButtonRecord.Clear();
@@ -174,9 +178,12 @@ HRESULT Connect::RouteMciEvent(DISPID id, DISPPARAMS* params) {
     }
 }
 
-HRESULT Connect::RouteClick(ClickHandler handler, DISPID id, DISPPARAMS* params) {
+HRESULT Connect::RouteClick(ClickHandler handler, const EventConnection& button, DISPID id, DISPPARAMS* params) {
     if (id != host::dispid::CommandBarButtonEvents_Click) return S_OK;
     IDispatch* ctrl = DispatchArg(RawArg(params, 0));
+    // The host raises Click on every button that carries the same Tag, in every window, and passes
+    // the one actually pressed as Ctrl: only a press of the button held here is ours to act on.
+    if (!SameObject(ctrl, button.get())) return S_OK;
     // CancelDefault is an in/out Boolean; a host that passes it otherwise gets a local stand-in.
     VARIANT_BOOL localCancel = VARIANT_FALSE;
     VARIANT_BOOL* cancel = &localCancel;
@@ -184,15 +191,30 @@ HRESULT Connect::RouteClick(ClickHandler handler, DISPID id, DISPPARAMS* params)
     return (this->*handler)(ctrl, cancel);
 }
 
-HRESULT Connect::RouteButtonPVLEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonPVL_Click, id, p); }
-HRESULT Connect::RouteButtonRecordEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonRecord_Click, id, p); }
-HRESULT Connect::RouteButtonPlayEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonPlay_Click, id, p); }
-HRESULT Connect::RouteButtonStopEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonStop_Click, id, p); }
+HRESULT Connect::RouteButtonPVLEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonPVL_Click, ButtonPVL, id, p); }
+HRESULT Connect::RouteButtonRecordEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonRecord_Click, ButtonRecord, id, p); }
+HRESULT Connect::RouteButtonPlayEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonPlay_Click, ButtonPlay, id, p); }
+HRESULT Connect::RouteButtonStopEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonStop_Click, ButtonStop, id, p); }
+
+HRESULT Connect::RouteRecordingInspectorEvent(DISPID id, DISPPARAMS*) {
+    if (id != host::dispid::InspectorEvents_Close) return S_OK;
+    return RecordingMailInspector_Close();
+}
+
+HRESULT Connect::RouteRecordingItemEvent(DISPID id, DISPPARAMS* params) {
+    if (id != host::dispid::ItemEvents_Send) return S_OK;
+    // Cancel is an in/out Boolean; without one the send cannot be held back, but Stop still runs.
+    VARIANT_BOOL localCancel = VARIANT_FALSE;
+    VARIANT_BOOL* cancel = &localCancel;
+    if (const VARIANT* c = RawArg(params, 0); c && c->vt == (VT_BOOL | VT_BYREF) && c->pboolVal) cancel = c->pboolVal;
+    return RecordingMailItem_Send(cancel);
+}
 
 Connect::Fields Connect::View() const {
     return {OutlookApp.Get(),        OutlookInspectors.get(), AddInInst.Get(),   mci.get(),
             CurrentMailInspector.get(), CurrentMailItem.Get(), CurrentCommandBar.Get(), ButtonPVL.get(),
-            ButtonRecord.get(),      ButtonPlay.get(),        ButtonStop.get(),  RecorderState};
+            ButtonRecord.get(),      ButtonPlay.get(),        ButtonStop.get(),  RecordingMailInspector.get(),
+            RecordingMailItem.Get(), RecorderState};
 }
 
 }  // namespace pvl

@@ -49,6 +49,8 @@ public:
         IDispatch* ButtonRecord;
         IDispatch* ButtonPlay;
         IDispatch* ButtonStop;
+        IDispatch* RecordingMailInspector;
+        IDispatch* RecordingMailItem;
         pvlStates RecorderState;
     };
     Fields View() const;
@@ -66,8 +68,10 @@ private:
     HRESULT RouteButtonRecordEvent(DISPID id, DISPPARAMS* params);
     HRESULT RouteButtonPlayEvent(DISPID id, DISPPARAMS* params);
     HRESULT RouteButtonStopEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteRecordingInspectorEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteRecordingItemEvent(DISPID id, DISPPARAMS* params);
     using ClickHandler = HRESULT (Connect::*)(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
-    HRESULT RouteClick(ClickHandler handler, DISPID id, DISPPARAMS* params);
+    HRESULT RouteClick(ClickHandler handler, const EventConnection& button, DISPID id, DISPPARAMS* params);
 
     // Continue-on-error handlers: every step is guarded; they return success.
     HRESULT AddinInstance_OnConnection(IDispatch* Application, IDispatch* addInInst);
@@ -76,11 +80,22 @@ private:
     HRESULT CurrentMailInspector_Close();
     HRESULT ButtonRecord_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
     HRESULT ButtonStop_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
+    HRESULT RecordingMailInspector_Close();
+    HRESULT RecordingMailItem_Send(VARIANT_BOOL* Cancel);
     // Stop-at-first-error handlers: the first failing step's result is returned to the event's caller.
     HRESULT ButtonPlay_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
     HRESULT ButtonPVL_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
     HRESULT mci_Done(short NotifyCode);
     HRESULT mci_PlayCompleted(long Errorcode);
+
+    // Stop's steps. The result is S_OK unless a recording ended without reaching its mail.
+    HRESULT StopRecorder();
+    // Whether a recording runs for a mail other than `mailItem`: a Record or Play for that mail
+    // would reopen the device and throw the other mail's recording away.
+    bool RecordingForAnotherMail(IDispatch* mailItem) const;
+    // Record for the mail in `inspector` (continue-on-error).
+    HRESULT StartRecording(IDispatch* inspector, IDispatch* mailItem);
+    bool IsRecording() const { return RecorderState == pvlRecording || RecorderState == pvlRecordPause; }
 
     // Toolbar steps (toolbar.cpp).
     HRESULT AddButton(EventConnection& field, int row);
@@ -97,12 +112,19 @@ private:
     EventField<Connect, &Connect::RouteButtonRecordEvent> ButtonRecord;
     EventField<Connect, &Connect::RouteButtonPlayEvent> ButtonPlay;
     EventField<Connect, &Connect::RouteButtonStopEvent> ButtonStop;
+    // The window and the mail the recording belongs to: the ones whose Record started it. They stay
+    // with the recording when newer mail windows open, so that it is attached where it was made,
+    // also when its window closes or its mail is sent.
+    EventField<Connect, &Connect::RouteRecordingInspectorEvent> RecordingMailInspector;
+    EventField<Connect, &Connect::RouteRecordingItemEvent> RecordingMailItemEvents;
 
     // Plain fields.
     ComPtr<IDispatch> OutlookApp;
     ComPtr<IDispatch> CurrentCommandBar;
     ComPtr<IDispatch> CurrentMailItem;
     ComPtr<IDispatch> AddInInst;
+    // The mail the recording belongs to; Stop attaches the recording to it.
+    ComPtr<IDispatch> RecordingMailItem;
     pvlStates RecorderState = pvlNone;
 };
 

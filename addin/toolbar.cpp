@@ -147,9 +147,12 @@ HRESULT Connect::OutlookInspectors_NewInspector(IDispatch* Inspector) {
     Guarded(AddButton(ButtonPlay, 2));
     Guarded(AddButton(ButtonStop, 3));
     Guarded(PutProperty(CurrentCommandBar.Get(), host::dispid::CommandBar_Visible, Variant(true)));
-    Guarded(PutProperty(ButtonRecord.get(), host::dispid::Control_Enabled, Variant(true)));
+    // While a recording or playback runs on (for an earlier window's mail) the new bar shows it:
+    // its Record would throw the recording away, and its Stop is the only one left to end it.
+    const bool busy = RecorderState != pvlNone;
+    Guarded(PutProperty(ButtonRecord.get(), host::dispid::Control_Enabled, Variant(!busy)));
     Guarded(PutProperty(ButtonPlay.get(), host::dispid::Control_Enabled, Variant(false)));
-    Guarded(PutProperty(ButtonStop.get(), host::dispid::Control_Enabled, Variant(false)));
+    Guarded(PutProperty(ButtonStop.get(), host::dispid::Control_Enabled, Variant(busy)));
     return S_OK;
 }
 
