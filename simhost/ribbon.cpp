@@ -378,7 +378,7 @@ void Ribbon::Detach() {
     for (auto& [id, c] : customisations_)
         if (c.ui) c.ui->Orphan();
     customisations_.clear();
-    for (auto& [key, w] : windows_) w->closed = true;
+    for (auto& w : windows_) w->closed = true;
     windows_.clear();
     extensibility_.Reset();
     dispatch_.Reset();
@@ -407,7 +407,7 @@ void Ribbon::Post() {
 }
 
 bool Ribbon::Pending() const {
-    for (auto& [key, w] : windows_)
+    for (auto& w : windows_)
         if (!w->dirty.empty()) return true;
     return false;
 }
@@ -426,9 +426,9 @@ void Ribbon::InspectorOpened(Inspector* inspector) {
 }
 
 void Ribbon::InspectorClosed(Inspector* inspector) {
-    auto it = windows_.find(inspector);
+    auto it = std::find_if(windows_.begin(), windows_.end(), [&](auto& w) { return w->inspector.Get() == inspector; });
     if (it == windows_.end()) return;
-    it->second->closed = true;
+    (*it)->closed = true;
     windows_.erase(it);
     ++generation_;
 }
@@ -681,15 +681,15 @@ HRESULT Ribbon::InvokeCallback(const std::wstring& name, VARIANT* argsReversed, 
 
 void Ribbon::Load(Inspector* inspector) {
     const RibbonKind* kind = KindOf(inspector);
-    if (!kind || windows_.count(inspector)) return;
+    if (!kind || WindowOf(inspector)) return;
     ComPtr<Inspector> keep(inspector);
     Customisation* c = CustomisationFor(kind->ribbonId);
     // onLoad may have closed the window or detached the ribbon.
-    if (!c || !Attached() || inspector->IsClosed() || windows_.count(inspector)) return;
+    if (!c || !Attached() || inspector->IsClosed() || WindowOf(inspector)) return;
     auto window = std::make_shared<Window>();
     window->inspector = inspector;
     window->ribbonId = kind->ribbonId;
-    windows_[inspector] = window;
+    windows_.push_back(window);
     ++generation_;
     if (!c->valid) return;
     const std::vector<Group> groups = c->groups;  // a callback may detach the ribbon
@@ -769,7 +769,7 @@ HRESULT Ribbon::Invalidate(const std::wstring& ribbonId, const std::wstring& con
     if (!all && !FindControl(ribbonId, controlId)) return E_INVALIDARG;
     auto c = customisations_.find(ribbonId);
     if (c == customisations_.end()) return E_FAIL;
-    for (auto& [key, w] : windows_) {
+    for (auto& w : windows_) {
         if (w->ribbonId != ribbonId) continue;
         for (const Group& g : c->second.groups)
             for (const Control& control : g.controls)
@@ -794,8 +794,7 @@ bool Ribbon::HasTab(const std::wstring& ribbonId, const std::wstring& tabId) con
 void Ribbon::Update() {
     if (updating_) return;
     updating_ = true;
-    std::vector<std::shared_ptr<Window>> snapshot;
-    for (auto& [key, w] : windows_) snapshot.push_back(w);
+    const std::vector<std::shared_ptr<Window>> snapshot = windows_;
     for (auto& window : snapshot) {
         std::vector<std::wstring> dirty;
         dirty.swap(window->dirty);
@@ -822,8 +821,9 @@ const Ribbon::Control* Ribbon::FindControl(const std::wstring& ribbonId, const s
 }
 
 std::shared_ptr<Ribbon::Window> Ribbon::WindowOf(const Inspector* inspector) const {
-    auto it = windows_.find(inspector);
-    return it == windows_.end() ? nullptr : it->second;
+    for (auto& w : windows_)
+        if (w->inspector.Get() == inspector) return w;
+    return nullptr;
 }
 
 HRESULT Ribbon::Press(Inspector* inspector, const std::wstring& controlId, bool force) {

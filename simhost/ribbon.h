@@ -235,7 +235,7 @@ private:
     ComPtr<IRibbonExtensibility> extensibility_;
     ComPtr<IDispatch> dispatch_;
     std::map<std::wstring, Customisation> customisations_;  // by ribbon id, once asked
-    std::map<const Inspector*, std::shared_ptr<Window>> windows_;
+    std::vector<std::shared_ptr<Window>> windows_;  // in the order they opened
     std::vector<std::wstring> errors_;
     std::vector<RibbonCallback> callbacks_;
     std::vector<std::wstring> requests_;
