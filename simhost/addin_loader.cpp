@@ -72,6 +72,19 @@ HRESULT AddinLoader::StartUp(IDispatch* application) {
     return first;
 }
 
+HRESULT AddinLoader::StartUp(Application* application) {
+    const size_t before = loaded_.size();
+    const HRESULT hr = StartUp(static_cast<IDispatch*>(application));
+    if (!application) return hr;
+    Ribbon& ribbon = application->GetRibbon();
+    for (size_t i = before; i < loaded_.size(); ++i) {
+        if (ribbon.Attached()) break;
+        // A ribbon that cannot take the add-in leaves it with its command bars only, as in Office.
+        if (SUCCEEDED(ribbon.Attach(loaded_[i].object.Get(), loaded_[i].progId))) loaded_[i].ribbon = &ribbon;
+    }
+    return hr;
+}
+
 HRESULT AddinLoader::Load(IDispatch* application, const std::wstring& progId) {
     Loaded addin;
     addin.progId = progId;
@@ -101,6 +114,7 @@ HRESULT AddinLoader::ShutDown() {
         SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
         pvl::Guarded(it->object->OnDisconnection(ext_dm_HostShutdown, &custom));
         SafeArrayDestroy(custom);
+        if (it->ribbon) it->ribbon->Detach();
         it->object.Reset();
         it->addIn.Reset();
         auto canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(

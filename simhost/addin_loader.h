@@ -36,6 +36,7 @@ public:
         pvl::UniqueHModule module;
         ComPtr<COMAddIn> addIn;  // the host's object for this add-in, handed to OnConnection
         ComPtr<IDTExtensibility2> object;
+        Ribbon* ribbon = nullptr;  // the ribbon it is attached to, detached before it is released
     };
 
     AddinLoader() = default;
@@ -46,6 +47,9 @@ public:
     // Connects every add-in whose entry says "load at start" (LoadBehavior 3). One that fails to
     // load is skipped, as the client does; the first failure is returned.
     HRESULT StartUp(IDispatch* application);
+    // The same for the simulated client's application, whose ribbon then gets the add-in object
+    // as Office's does (the simulated ribbon serves one add-in: the first one loaded).
+    HRESULT StartUp(Application* application);
     // Disconnects and releases every add-in, then lets its module go once DllCanUnloadNow agrees.
     // Returns S_FALSE if a module refused to unload (it then stays loaded, as under COM).
     HRESULT ShutDown();

@@ -1,6 +1,8 @@
 #include "simhost/office.h"
 #include "common/result.h"
 #include <olectl.h>
+#include <algorithm>
+#include <cstring>
 
 namespace simhost {
 
@@ -14,13 +16,9 @@ using pvl::GetPutBool;
 using pvl::GetPutLong;
 using pvl::GetPutString;
 
-namespace {
-// Keeps a picture as received and reads its pixels back.
-HRESULT PutPicture(DISPPARAMS* params, ReceivedPicture* out) {
-    pvl::Variant v;
-    RETURN_IF_FAILED(pvl::GetPutValue(params, VT_DISPATCH, v.put()));
+HRESULT ReadPicture(IDispatch* pictureDisp, ReceivedPicture* out) {
     ReceivedPicture received;
-    received.picture = v.ref().pdispVal;
+    received.picture = pictureDisp;
     ComPtr<IPicture> picture;
     if (!received.picture || FAILED(received.picture.As(&picture))) return DISP_E_TYPEMISMATCH;
     SHORT type = 0;
@@ -29,20 +27,52 @@ HRESULT PutPicture(DISPPARAMS* params, ReceivedPicture* out) {
     if (type != PICTYPE_BITMAP) return DISP_E_TYPEMISMATCH;
     RETURN_IF_FAILED(picture->get_Handle(&handle));
     HBITMAP bitmap = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
-    BITMAP info{};
-    if (!GetObjectW(bitmap, sizeof(info), &info)) return E_INVALIDARG;
+    DIBSECTION section{};
+    const int got = GetObjectW(bitmap, sizeof(section), &section);
+    if (!got) return E_INVALIDARG;
+    const BITMAP& info = section.dsBm;
     received.width = info.bmWidth;
     received.height = info.bmHeight;
+    const size_t count = static_cast<size_t>(info.bmWidth) * info.bmHeight;
+    if (got == sizeof(DIBSECTION) && info.bmBitsPixel == 32 && info.bmBits) {
+        // A 32-bit section keeps its alpha bytes, which GetDIBits need not return: read them in place.
+        const bool bottomUp = section.dsBmih.biHeight > 0;
+        const auto* bits = static_cast<const BYTE*>(info.bmBits);
+        std::vector<DWORD> raw(count);
+        for (int r = 0; r < info.bmHeight; ++r) {
+            const BYTE* line = bits + static_cast<size_t>(bottomUp ? info.bmHeight - 1 - r : r) * info.bmWidthBytes;
+            memcpy(&raw[static_cast<size_t>(r) * info.bmWidth], line, static_cast<size_t>(info.bmWidth) * 4);
+        }
+        for (DWORD px : raw)
+            if (px >> 24) received.hasAlpha = true;
+        for (DWORD px : raw) {
+            const BYTE a = received.hasAlpha ? BYTE(px >> 24) : 255;
+            auto straight = [&](DWORD c) { return BYTE(a ? std::min<DWORD>(255, (c * 255 + a / 2) / a) : 0); };
+            received.pixels.push_back(RGB(straight((px >> 16) & 0xFF), straight((px >> 8) & 0xFF), straight(px & 0xFF)));
+            received.alpha.push_back(a);
+        }
+        *out = std::move(received);
+        return S_OK;
+    }
     BITMAPINFO bi{};
     bi.bmiHeader = {sizeof(BITMAPINFOHEADER), info.bmWidth, -info.bmHeight, 1, 32, BI_RGB};
-    std::vector<DWORD> raw(static_cast<size_t>(info.bmWidth) * info.bmHeight);
+    std::vector<DWORD> raw(count);
     HDC dc = GetDC(nullptr);
     const int lines = GetDIBits(dc, bitmap, 0, info.bmHeight, raw.data(), &bi, DIB_RGB_COLORS);
     ReleaseDC(nullptr, dc);
     if (lines != info.bmHeight) return E_FAIL;
     for (DWORD px : raw) received.pixels.push_back(RGB((px >> 16) & 0xFF, (px >> 8) & 0xFF, px & 0xFF));
+    received.alpha.assign(count, 255);
     *out = std::move(received);
     return S_OK;
+}
+
+namespace {
+// Keeps a picture as received and reads its pixels back.
+HRESULT PutPicture(DISPPARAMS* params, ReceivedPicture* out) {
+    pvl::Variant v;
+    RETURN_IF_FAILED(pvl::GetPutValue(params, VT_DISPATCH, v.put()));
+    return ReadPicture(v.ref().pdispVal, out);
 }
 
 }  // namespace

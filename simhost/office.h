@@ -33,10 +33,17 @@ private:
 struct ReceivedPicture {
     ComPtr<IDispatch> picture;
     int width = 0, height = 0;
-    std::vector<COLORREF> pixels;  // row 0 at the top
+    std::vector<COLORREF> pixels;  // row 0 at the top; the colour before premultiplication
+    std::vector<BYTE> alpha;       // per pixel; 255 throughout for a picture without alpha
+    bool hasAlpha = false;         // a 32-bit picture whose alpha bytes are not all zero
     COLORREF At(int row, int column) const { return pixels[row * width + column]; }
+    BYTE AlphaAt(int row, int column) const { return alpha[row * width + column]; }
     explicit operator bool() const { return picture != nullptr; }
 };
+
+// Reads a bitmap picture's pixels back (an IPictureDisp holding a bitmap); anything else is
+// DISP_E_TYPEMISMATCH.
+HRESULT ReadPicture(IDispatch* picture, ReceivedPicture* out);
 
 class CommandBarButton : public EventSource {
 public:

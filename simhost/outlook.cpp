@@ -1,5 +1,6 @@
 #include "simhost/outlook.h"
 #include "simhost/office.h"
+#include "simhost/ribbon.h"
 #include "common/raii.h"
 #include "common/result.h"
 #include <shlwapi.h>
@@ -25,7 +26,8 @@ Item::Item(const wchar_t* type, long itemClass) : EventSource(type), class_(item
     AddEvents(pvl::host::DIID_ItemEvents_10);
 }
 
-MailItem::MailItem() : Item(L"MailItem", pvl::host::olMail), attachments_(Make<Attachments>()) {}
+MailItem::MailItem(bool received)
+    : Item(L"MailItem", pvl::host::olMail), attachments_(Make<Attachments>()), received_(received) {}
 MailItem::~MailItem() = default;
 
 const QITAB* MailItem::Interfaces() {
@@ -330,6 +332,8 @@ ComPtr<Inspector> Inspectors::Open(IDispatch* item) {
     arg.vt = VT_DISPATCH;
     arg.pdispVal = static_cast<IDispatch*>(inspector.Get());
     Raise(pvl::host::DIID_InspectorsEvents, id::InspectorsEvents_NewInspector, &arg, 1);
+    // A handler may have closed the window already.
+    if (observer_ && !inspector->IsClosed()) observer_->InspectorOpened(inspector.Get());
     return inspector;
 }
 
@@ -340,6 +344,7 @@ HRESULT Inspectors::RaiseNewInspector(VARIANT* arg) {
 void Inspectors::Remove(Inspector* inspector) {
     for (auto it = items_.begin(); it != items_.end(); ++it)
         if (it->Get() == inspector) {
+            if (observer_) observer_->InspectorClosed(inspector);
             inspector->Orphan();
             items_.erase(it);
             return;
@@ -368,9 +373,15 @@ HRESULT Inspectors::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, 
     return DISP_E_MEMBERNOTFOUND;
 }
 
-Application::Application() : HostObject(L"Application"), inspectors_(Make<Inspectors>()) {}
+Application::Application()
+    : HostObject(L"Application"), inspectors_(Make<Inspectors>()), ribbon_(std::make_unique<Ribbon>(inspectors_.Get())) {
+    inspectors_->SetObserver(ribbon_.get());
+}
 
-Application::~Application() = default;
+Application::~Application() {
+    inspectors_->SetObserver(nullptr);
+    ribbon_.reset();
+}
 
 const QITAB* Application::Interfaces() {
     static const QITAB table[] = {QITABENT(Application, IDispatch),

@@ -1,10 +1,12 @@
 // Outlook's objects in the simulated mail client: application, inspectors, items and attachments.
 #pragma once
 #include "simhost/host_object.h"
+#include <memory>
 
 namespace simhost {
 
 class Attachment;
+class Ribbon;
 class Attachments;
 class CommandBars;
 class Inspector;
@@ -22,8 +24,11 @@ protected:
 
 class MailItem : public Item {
 public:
-    MailItem();
+    // A mail being written, or (`received`) one that arrived: Office gives their windows different
+    // ribbons.
+    explicit MailItem(bool received = false);
     ~MailItem();
+    bool Received() const { return received_; }
     static const QITAB* Interfaces();
     const wchar_t* HostInterfaceName(REFIID riid) const override;
     Attachments& GetAttachments() { return *attachments_.Get(); }
@@ -40,6 +45,7 @@ protected:
 private:
     ComPtr<Attachments> attachments_;
     bool sent_ = false;
+    bool received_;
 };
 
 class ContactItem : public Item {
@@ -130,6 +136,16 @@ private:
     bool closed_ = false;
 };
 
+// Told of every window after the add-ins heard of it, and of every window leaving (Office's ribbon).
+class InspectorObserver {
+public:
+    virtual void InspectorOpened(Inspector* inspector) = 0;
+    virtual void InspectorClosed(Inspector* inspector) = 0;
+
+protected:
+    ~InspectorObserver() = default;
+};
+
 class Inspectors : public EventSource {
 public:
     Inspectors();
@@ -142,6 +158,7 @@ public:
     const std::vector<ComPtr<Inspector>>& All() const { return items_; }
     // Raises NewInspector with any argument (bad-input tests).
     HRESULT RaiseNewInspector(VARIANT* arg);
+    void SetObserver(InspectorObserver* observer) { observer_ = observer; }
 
 protected:
     std::span<const pvl::DispMember> Members() const override;
@@ -149,6 +166,7 @@ protected:
 
 private:
     std::vector<ComPtr<Inspector>> items_;
+    InspectorObserver* observer_ = nullptr;
 };
 
 class Application : public HostObject {
@@ -158,6 +176,8 @@ public:
     static const QITAB* Interfaces();
     const wchar_t* HostInterfaceName(REFIID riid) const override;
     Inspectors& GetInspectors() { return *inspectors_.Get(); }
+    // Office's ribbon in this client's windows: off until an add-in object is attached to it.
+    Ribbon& GetRibbon() { return *ribbon_; }
     // Closes every window and lets go of them (the host shutting down).
     void CloseAll();
 
@@ -167,6 +187,7 @@ protected:
 
 private:
     ComPtr<Inspectors> inspectors_;
+    std::unique_ptr<Ribbon> ribbon_;
 };
 
 }  // namespace simhost

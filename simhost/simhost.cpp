@@ -133,6 +133,8 @@ Client Client::Create(const wchar_t* progId) { return {Make<Application>(), Make
 
 ComPtr<MailItem> Client::NewMail() { return Make<MailItem>(); }
 
+ComPtr<MailItem> Client::NewReceivedMail() { return Make<MailItem>(true); }
+
 ComPtr<ContactItem> Client::NewContact() { return Make<ContactItem>(); }
 
 }  // namespace simhost

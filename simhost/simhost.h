@@ -12,6 +12,7 @@
 #include "simhost/host_object.h"
 #include "simhost/office.h"
 #include "simhost/outlook.h"
+#include "simhost/ribbon.h"
 
 namespace simhost {
 
@@ -20,6 +21,7 @@ struct Client {
     ComPtr<COMAddIn> addIn;
     static Client Create(const wchar_t* progId = L"pvlAddIn.Connect");
     ComPtr<MailItem> NewMail();
+    ComPtr<MailItem> NewReceivedMail();
     ComPtr<ContactItem> NewContact();
     ComPtr<Inspector> Open(IDispatch* item) { return app->GetInspectors().Open(item); }
 };

@@ -1,0 +1,11 @@
+// Resource ids of the ribbon's customisation: the XML for a mail being written, and the pictures
+// of its buttons (32 x 32 for the large buttons, 16 x 16 for the product button), all with alpha.
+#pragma once
+
+#define IDR_RIBBON_COMPOSE 301
+
+#define IDB_RIBBON_PRODUCT 201
+#define IDB_RIBBON_RECORD 202
+#define IDB_RIBBON_PLAY 203
+#define IDB_RIBBON_STOP 205
+#define IDB_RIBBON_PRODUCT_SMALL 211
