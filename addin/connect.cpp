@@ -1,5 +1,6 @@
 #include "addin/connect.h"
 #include "addin/host_model.h"
+#include "addin/ribbon_callbacks.h"
 #include "about/about_window.h"
 #include "common/dispatch_call.h"
 #include "common/result.h"
@@ -60,6 +61,7 @@ const QITAB* Connect::Interfaces() {
         QITABENT(Connect, IDTExtensibility2),
         QITABENTMULTI(Connect, IDispatch, IDTExtensibility2),
         QITABENTMULTI2(Connect, IID__Connect, IDTExtensibility2),
+        QITABENT(Connect, IRibbonExtensibility),
         {},
     };
     return table;
@@ -78,14 +80,21 @@ IFACEMETHODIMP Connect::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     return DISP_E_BADINDEX;
 }
 
-IFACEMETHODIMP Connect::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) {
-    if (ids)
-        for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    return DISP_E_UNKNOWNNAME;
+IFACEMETHODIMP Connect::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (!names || !ids || count == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    RETURN_IF_FAILED(FindDispMember(kRibbonCallbacks, names[0], &ids[0]));
+    return count > 1 ? DISP_E_UNKNOWNNAME : S_OK;  // callbacks take no named arguments
 }
 
-IFACEMETHODIMP Connect::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-    return DISP_E_MEMBERNOTFOUND;
+IFACEMETHODIMP Connect::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                               EXCEPINFO*, UINT*) {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+    DISPPARAMS none{};
+    PVL_COM_TRY
+    return InvokeRibbonCallback(id, params ? params : &none, result);
+    PVL_COM_CATCH
 }
 
 // --- IDTExtensibility2 ---------------------------------------------------------------------------
@@ -214,7 +223,7 @@ Connect::Fields Connect::View() const {
     return {OutlookApp.Get(),        OutlookInspectors.get(), AddInInst.Get(),   mci.get(),
             CurrentMailInspector.get(), CurrentMailItem.Get(), CurrentCommandBar.Get(), ButtonPVL.get(),
             ButtonRecord.get(),      ButtonPlay.get(),        ButtonStop.get(),  RecordingMailInspector.get(),
-            RecordingMailItem.Get(), RecorderState};
+            RecordingMailItem.Get(), RecorderMailItem.Get(), RibbonUI.Get(),  RecorderState};
 }
 
 }  // namespace pvl

@@ -9,19 +9,26 @@
 #pragma once
 #include "common/com_object.h"
 #include "common/event_field.h"
+#include "common/variant.h"
 #include "addin/extensibility.h"
 #include "addin/identity.h"
+#include "addin/ribbon_model.h"
 #include <string>
 
 namespace pvl {
 
-class Connect : public IDTExtensibility2 {
+class Connect : public IDTExtensibility2, public IRibbonExtensibility {
 public:
     Connect();
     ~Connect();
     static const QITAB* Interfaces();
 
-    // IDispatch: the default interface _Connect declares no members.
+    PVL_DECLARE_IUNKNOWN;
+    using Identity = IDTExtensibility2;  // the interface whose IUnknown is the object's identity
+
+    // IDispatch, shared by _Connect, IDTExtensibility2 and IRibbonExtensibility. _Connect declares
+    // no members; the only names it answers are the ribbon's callbacks (addin/ribbon.cpp), which
+    // Office resolves by name on this object.
     IFACEMETHODIMP GetTypeInfoCount(UINT* count) override;
     IFACEMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
     IFACEMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
@@ -35,6 +42,9 @@ public:
     IFACEMETHODIMP OnAddInsUpdate(SAFEARRAY** custom) override;
     IFACEMETHODIMP OnStartupComplete(SAFEARRAY** custom) override;
     IFACEMETHODIMP OnBeginShutdown(SAFEARRAY** custom) override;
+
+    // IRibbonExtensibility (addin/ribbon.cpp)
+    IFACEMETHODIMP GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) override;
 
     // A read-only view of the fields, for tests and diagnostics.
     struct Fields {
@@ -51,6 +61,8 @@ public:
         IDispatch* ButtonStop;
         IDispatch* RecordingMailInspector;
         IDispatch* RecordingMailItem;
+        IDispatch* RecorderMailItem;
+        IDispatch* RibbonUI;
         pvlStates RecorderState;
     };
     Fields View() const;
@@ -97,6 +109,19 @@ private:
     HRESULT StartRecording(IDispatch* inspector, IDispatch* mailItem);
     bool IsRecording() const { return RecorderState == pvlRecording || RecorderState == pvlRecordPause; }
 
+    // The ribbon's callbacks (ribbon.cpp), reached through IDispatch by the names in the XML.
+    HRESULT InvokeRibbonCallback(DISPID id, DISPPARAMS* params, VARIANT* result);
+    HRESULT Ribbon_onLoad(IDispatch* ribbon);
+    HRESULT Ribbon_onAction(IDispatch* control);
+    bool Ribbon_getEnabled(IDispatch* control);
+    HRESULT Ribbon_getImage(IDispatch* control, VARIANT* picture);
+    // Office asks the ribbon's get-callbacks again after this; called on every change of state.
+    void InvalidateRibbon();
+    // The state rule of the ribbon's buttons for a window showing `mailItem` (a RibbonButton).
+    bool RibbonButtonEnabled(int button, IDispatch* mailItem) const;
+    // Play, for the mail whose window asked (stop-at-first-error).
+    HRESULT PlayRecording(IDispatch* mailItem);
+
     // Toolbar steps (toolbar.cpp).
     HRESULT AddButton(EventConnection& field, int row);
     HRESULT BuildActionText(std::wstring* text);
@@ -125,7 +150,18 @@ private:
     ComPtr<IDispatch> AddInInst;
     // The mail the recording belongs to; Stop attaches the recording to it.
     ComPtr<IDispatch> RecordingMailItem;
+    // The mail the recorder is busy for: the one whose Record or Play started what runs now.
+    ComPtr<IDispatch> RecorderMailItem;
+    // The host's ribbon, handed to onLoad; empty in a host without one.
+    ComPtr<IDispatch> RibbonUI;
     pvlStates RecorderState = pvlNone;
 };
+
+// Shared by the bar and the ribbon.
+// The mail item a window shows: its CurrentItem, as a MailItem; fails for any other item.
+HRESULT InspectorMailItem(IDispatch* inspector, ComPtr<IDispatch>* mailItem);
+// A bitmap of the component's resources as a picture object that owns it (its pixels kept exact,
+// alpha included).
+HRESULT LoadPicture(int resource, Variant* picture);
 
 }  // namespace pvl

@@ -100,14 +100,18 @@ HRESULT Connect::StartRecording(IDispatch* inspector, IDispatch* mailItem) {
     RecordingMailItem = mailItem;
     if (FAILED(RecordingMailInspector.Assign(inspector))) RecordingMailInspector.Clear();
     if (FAILED(RecordingMailItemEvents.Assign(mailItem))) RecordingMailItemEvents.Clear();
+    RecorderMailItem = mailItem;
     RecorderState = pvlRecording;
+    InvalidateRibbon();
     return S_OK;
 }
 
-HRESULT Connect::ButtonPlay_Click(IDispatch*, VARIANT_BOOL*) {
+HRESULT Connect::ButtonPlay_Click(IDispatch*, VARIANT_BOOL*) { return PlayRecording(CurrentMailItem.Get()); }
+
+HRESULT Connect::PlayRecording(IDispatch* mailItem) {
     // Stop-at-first-error. Playing reopens the device, which would end another mail's recording
     // without saving it.
-    if (RecordingForAnotherMail(CurrentMailItem.Get())) return S_OK;
+    if (RecordingForAnotherMail(mailItem)) return S_OK;
     RETURN_IF_FAILED(SetRecordingFileName());
     RETURN_IF_FAILED(DeviceCommand(L"open"));
     RETURN_IF_FAILED(SetDeviceProperty39());
@@ -116,6 +120,8 @@ HRESULT Connect::ButtonPlay_Click(IDispatch*, VARIANT_BOOL*) {
     RETURN_IF_FAILED(Enable(ButtonPlay, false));
     RETURN_IF_FAILED(Enable(ButtonStop, true));
     RecorderState = pvlPlaying;
+    RecorderMailItem = mailItem;
+    InvalidateRibbon();
     return S_OK;
 }
 
@@ -135,6 +141,7 @@ HRESULT Connect::StopRecorder() {
     Guarded(Enable(ButtonPlay, true));
     Guarded(Enable(ButtonStop, false));
     RecorderState = pvlNone;
+    InvalidateRibbon();
     return attached;
 }
 
