@@ -10,6 +10,7 @@
 #include "about/about_window.h"
 #include "recorder/compression.h"
 #include "resource_meter.h"
+#include "simhost/ribbon.h"
 #include "server/class_factory.h"
 #include <mmsystem.h>
 #include <algorithm>
@@ -130,9 +131,14 @@ protected:
             SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
             out.connectResult = addin->OnConnection(client.app.Get(), ext_cm_Startup, client.addIn.Get(), &custom);
 
+            // A host with a ribbon: the first recording starts from the first window's group.
+            simhost::Ribbon& ribbon = client.app->GetRibbon();
+            ribbon.Attach(addin.Get(), L"pvlAddIn.Connect");
             auto firstMail = client.NewMail();
             auto first = client.Open(firstMail.Get());
-            if (auto b = Bar(first); b.size() >= 4) b[1]->Click();  // Record, for the first mail
+            ribbon.Update();
+            if (ribbon.Press(first.Get(), L"pvlRecord") != S_OK || connect->View().RecorderState != pvl::pvlRecording)
+                if (auto b = Bar(first); b.size() >= 4) b[1]->Click();  // the bar, where the group is gone or off
             auto secondMail = client.NewMail();
             auto second = client.Open(secondMail.Get());
             // Stop on the newest bar the user can see: the second window's, or the first's when the
@@ -140,7 +146,12 @@ protected:
             auto b = Bar(second);
             out.secondHasBar = b.size() >= 4;
             if (!out.secondHasBar) b = Bar(first);
-            if (b.size() >= 4) b[3]->Click();
+            if (b.size() >= 4) {
+                b[3]->Click();
+            } else {  // no bar anywhere: the group's Stop, where the recording was started
+                ribbon.Update();
+                ribbon.Press(first.Get(), L"pvlStop");
+            }
             out.stateAfterStop = connect->View().RecorderState;
             out.buttonsAfterStop = States(b);
             // A recording of that bar's own mail, played back, then replaced by another one that the
@@ -157,7 +168,9 @@ protected:
             out.secondSent = secondMail->Sent();
             out.secondClosedBySend = second->IsClosed();
             second->CloseWindow();
+            ribbon.Update();
             first->CloseWindow();
+            ribbon.Detach();
             out.disconnectResult = addin->OnDisconnection(ext_dm_HostShutdown, &custom);
             SafeArrayDestroy(custom);
             connect = nullptr;
