@@ -18,6 +18,8 @@
 #include "recorder/mci_backend.h"
 #include "server/class_factory.h"
 #include "simhost/simhost.h"
+#include "simhost/ribbon.h"
+#include "common/raii.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -301,6 +303,48 @@ int main() {
     Report("OnConnection (window already there)", connectLater, "frame", kFrameMs);
     Report("new mail window: the bar and its buttons", bar, "frame", kFrameMs);
     Report("Record (device answers at once)", record, "frame", kFrameMs);
+
+    // --- The ribbon: what the group adds to opening a mail window ---------------------------------------
+    std::vector<double> customUI, firstRound, windowWithRibbon;
+    {
+        simhost::Host::Get().Reset();
+        auto client = simhost::Client::Create();
+        auto addin = NewAddin();
+        addin->OnConnection(client.app.Get(), ext_cm_Startup, client.addIn.Get(), nullptr);
+        ComPtr<IRibbonExtensibility> ribbon;
+        addin->QueryInterface(__uuidof(IRibbonExtensibility), reinterpret_cast<void**>(ribbon.GetAddressOf()));
+        pvl::UniqueBstr compose(L"Microsoft.Outlook.Mail.Compose");
+        for (int run = 0; ribbon && run < 200; ++run) {
+            pvl::UniqueBstr xml;
+            const double t0 = NowMs();
+            ribbon->GetCustomUI(compose.get(), xml.put());
+            customUI.push_back(NowMs() - t0);
+            if (xml.size() == 0) std::printf("GetCustomUI answered nothing\n");
+        }
+        // A window's first round: getEnabled and getImage for each of the four buttons, as the
+        // host asks them when the window opens (timed from the host's list of callbacks).
+        client.app->GetRibbon().Attach(addin.Get(), L"pvlAddIn.Connect");
+        for (int run = 0; run < 200; ++run) {
+            auto mail = client.NewMail();
+            const double t0 = NowMs();
+            auto inspector = client.Open(mail.Get());
+            windowWithRibbon.push_back(NowMs() - t0);
+            const size_t calls = client.app->GetRibbon().CallbacksMatching(inspector->Name()).size();
+            if (calls < 8) std::printf("the window's group was asked only %zu times\n", calls);
+            client.app->GetRibbon().Invalidate(L"Microsoft.Outlook.Mail.Compose", L"", true);
+            const double round = NowMs();
+            client.app->GetRibbon().Update();
+            firstRound.push_back(NowMs() - round);
+            inspector->CloseWindow();
+            client.app->GetRibbon().ClearRecords();
+        }
+        client.app->GetRibbon().Detach();
+        addin.Reset();
+        client.app->CloseAll();
+    }
+    Report("ribbon: GetCustomUI", customUI, "frame", kFrameMs);
+    Report("ribbon: one window's getEnabled/getImage round", firstRound, "frame", kFrameMs);
+    Report("new mail window with the bar and the group", windowWithRibbon, "frame", kFrameMs);
 
     // --- Stop against the encoder alone, on the same wave file ----------------------------------------
     const std::wstring lameSource =
