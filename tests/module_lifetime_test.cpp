@@ -57,6 +57,16 @@ TEST(ModuleLifetime, AHostThatExitsDuringARecordingExitsCleanly) {
     EXPECT_EQ(code, 0u) << "exit code 0x" << std::hex << code << " (a fault at exit shows as an exception code)";
 }
 
+TEST(ModuleLifetime, ProcessExitLeavesTheWindowsAndTheDeviceAlone) {
+    // The module is told of the process's end while connected and recording; its windows must all
+    // still be there afterwards (see RunAsExitHost).
+    DWORD code = 0xFFFFFFFF;
+    const std::string failure = RunExitHost(L"detach", &code);
+    ASSERT_TRUE(failure.empty()) << failure;
+    EXPECT_NE(code, 5u) << "the module destroyed its windows (and so closed the device) at process exit";
+    EXPECT_EQ(code, 0u) << "exit code 0x" << std::hex << code;
+}
+
 TEST(ModuleLifetime, UnloadingTheModuleLeavesNoWindowClassBehind) {
     HMODULE module = nullptr;
     {
@@ -102,8 +112,21 @@ int RunAsExitHost(const char* mode) {
     auto inspector = client.Open(mail.Get());
     auto bars = inspector->Bars().Named(L"Parvaline");
     if (bars.empty() || bars.front()->Controls().Buttons().size() != 4) return 4;
-    if (std::string(mode) == "recording") bars.front()->Controls().Buttons()[1]->Click();
+    if (std::string(mode) != "idle") bars.front()->Controls().Buttons()[1]->Click();
     PumpMessages(500);
+    if (std::string(mode) == "detach") {
+        // What the loader tells the module when the process ends (a non-null reserved pointer),
+        // delivered through the module's entry point as the loader does; then the windows are
+        // looked for. The process then ends without another notice.
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(module) + dos->e_lfanew);
+        using EntryFn = BOOL(WINAPI*)(HINSTANCE, DWORD, void*);
+        auto entry = reinterpret_cast<EntryFn>(reinterpret_cast<BYTE*>(module) + nt->OptionalHeader.AddressOfEntryPoint);
+        entry(module, DLL_PROCESS_DETACH, reinterpret_cast<void*>(1));
+        const bool about = FindWindowW(L"ParvalineAbout", nullptr) != nullptr;
+        const bool notify = FindWindowExW(HWND_MESSAGE, nullptr, L"ParvalineMciNotify", nullptr) != nullptr;
+        TerminateProcess(GetCurrentProcess(), about && notify ? 0 : 5);
+    }
     ExitProcess(0);
 }
 
