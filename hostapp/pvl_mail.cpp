@@ -779,7 +779,10 @@ HRESULT MailWindow::PressRibbon(const std::wstring& id, double* blockedMs) {
     const double t1 = NowMs();
     if (blockedMs) *blockedMs = t1 - t0;
     // Stop encodes here as on the bar, holding the client's thread.
-    if (id == L"pvlStop") client_->stopBlockedMs = t1 - t0;
+    if (id == L"pvlStop") {
+        client_->stopBlockedMs = t1 - t0;
+        Say("mail: Stop on the ribbon kept the client blocked for %.0f ms", t1 - t0);
+    }
     if (IsWindow(hwnd_)) Refresh(true);
     return hr;
 }
