@@ -10,7 +10,10 @@ namespace pvl {
 
 namespace {
 constexpr wchar_t kWindowClass[] = L"ParvalineAbout";
-std::unique_ptr<AboutWindow> g_about;  // the user-interface thread's one instance
+// The user-interface thread's one instance. A plain pointer, not a static owner: static objects are
+// destroyed at process exit too, when the host may end without releasing its add-ins and nothing of
+// ours may touch windows, the device or COM any more.
+AboutWindow* g_about = nullptr;
 
 // The window was designed in twips, which, like the dialog font's points, are a fraction of a
 // logical inch: placing every box at twips * dpi / 1440 keeps the boxes and the text in proportion
@@ -276,15 +279,17 @@ HRESULT frmAbout(AboutWindow** window) {
         auto about = std::unique_ptr<AboutWindow>(new (std::nothrow) AboutWindow());
         if (!about) return E_OUTOFMEMORY;
         RETURN_IF_FAILED(about->Create());
-        g_about = std::move(about);
+        g_about = about.release();
     }
-    *window = g_about.get();
+    *window = g_about;
     return S_OK;
 }
 
-AboutWindow* ExistingAboutWindow() { return g_about.get(); }
+AboutWindow* ExistingAboutWindow() { return g_about; }
 
-void DestroyAboutWindow() { g_about.reset(); }
+void DestroyAboutWindow() { delete std::exchange(g_about, nullptr); }
+
+void UnregisterAboutWindowClass() { UnregisterClassW(kWindowClass, ModuleInstance()); }
 
 HRESULT Connect::ButtonPVL_Click(IDispatch*, VARIANT_BOOL*) {
     // Stop-at-first-error. The captions are the window's own; they are set anyway, so that it always

@@ -54,5 +54,7 @@ HRESULT frmAbout(AboutWindow** window);
 AboutWindow* ExistingAboutWindow();
 // Ends the instance with the component: only when no add-in object is left.
 void DestroyAboutWindow();
+// When the module is unloaded: a class left registered would point into unmapped code.
+void UnregisterAboutWindowClass();
 
 }  // namespace pvl

@@ -12,10 +12,11 @@ constexpr wchar_t kHelpSuffix[] = L"\\Help\\index.htm";
 
 // The wide-character entry point: the component's folder may hold characters that the ANSI code
 // page cannot represent, and the ANSI call would turn them into '?' and miss the file.
-// SW_HIDE is handed on as it is; browsers and mail programs show their own window regardless.
+// Shown normally: a browser or mail program that is not running yet starts with the show command
+// it is given, and started hidden the press would seem to do nothing.
 // The result is deliberately not examined: the shell tells the user about its own failures.
 void OpenTarget(const wchar_t* target) {
-    ShellExecuteW(nullptr, L"open", target, nullptr, nullptr, SW_HIDE);
+    ShellExecuteW(nullptr, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
 }
 }  // namespace
 

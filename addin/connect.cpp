@@ -1,5 +1,6 @@
 #include "addin/connect.h"
 #include "addin/host_model.h"
+#include "addin/ribbon_callbacks.h"
 #include "about/about_window.h"
 #include "common/dispatch_call.h"
 #include "common/result.h"
@@ -31,12 +32,16 @@ Connect::Connect()
       ButtonPVL(this, host::DIID_CommandBarButtonEvents),
       ButtonRecord(this, host::DIID_CommandBarButtonEvents),
       ButtonPlay(this, host::DIID_CommandBarButtonEvents),
-      ButtonStop(this, host::DIID_CommandBarButtonEvents) {
+      ButtonStop(this, host::DIID_CommandBarButtonEvents),
+      RecordingMailInspector(this, host::DIID_InspectorEvents_10),
+      RecordingMailItemEvents(this, host::DIID_ItemEvents_10) {
     ++g_liveConnects;
 }
 
 Connect::~Connect() {
     // End every event connection before any reference goes, so no event reaches a half-destroyed object.
+    RecordingMailItemEvents.Clear();
+    RecordingMailInspector.Clear();
     ButtonStop.Clear();
     ButtonPlay.Clear();
     ButtonRecord.Clear();
@@ -56,6 +61,7 @@ const QITAB* Connect::Interfaces() {
         QITABENT(Connect, IDTExtensibility2),
         QITABENTMULTI(Connect, IDispatch, IDTExtensibility2),
         QITABENTMULTI2(Connect, IID__Connect, IDTExtensibility2),
+        QITABENT(Connect, IRibbonExtensibility),
         {},
     };
     return table;
@@ -74,14 +80,21 @@ IFACEMETHODIMP Connect::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     return DISP_E_BADINDEX;
 }
 
-IFACEMETHODIMP Connect::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) {
-    if (ids)
-        for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    return DISP_E_UNKNOWNNAME;
+IFACEMETHODIMP Connect::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (!names || !ids || count == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    RETURN_IF_FAILED(FindDispMember(kRibbonCallbacks, names[0], &ids[0]));
+    return count > 1 ? DISP_E_UNKNOWNNAME : S_OK;  // callbacks take no named arguments
 }
 
-IFACEMETHODIMP Connect::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-    return DISP_E_MEMBERNOTFOUND;
+IFACEMETHODIMP Connect::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                               EXCEPINFO*, UINT*) {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+    DISPPARAMS none{};
+    PVL_COM_TRY
+    return InvokeRibbonCallback(id, params ? params : &none, result);
+    PVL_COM_CATCH
 }
 
 // --- IDTExtensibility2 ---------------------------------------------------------------------------
@@ -174,9 +187,12 @@ HRESULT Connect::RouteMciEvent(DISPID id, DISPPARAMS* params) {
     }
 }
 
-HRESULT Connect::RouteClick(ClickHandler handler, DISPID id, DISPPARAMS* params) {
+HRESULT Connect::RouteClick(ClickHandler handler, const EventConnection& button, DISPID id, DISPPARAMS* params) {
     if (id != host::dispid::CommandBarButtonEvents_Click) return S_OK;
     IDispatch* ctrl = DispatchArg(RawArg(params, 0));
+    // The host raises Click on every button that carries the same Tag, in every window, and passes
+    // the one actually pressed as Ctrl: only a press of the button held here is ours to act on.
+    if (!SameObject(ctrl, button.get())) return S_OK;
     // CancelDefault is an in/out Boolean; a host that passes it otherwise gets a local stand-in.
     VARIANT_BOOL localCancel = VARIANT_FALSE;
     VARIANT_BOOL* cancel = &localCancel;
@@ -184,15 +200,30 @@ HRESULT Connect::RouteClick(ClickHandler handler, DISPID id, DISPPARAMS* params)
     return (this->*handler)(ctrl, cancel);
 }
 
-HRESULT Connect::RouteButtonPVLEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonPVL_Click, id, p); }
-HRESULT Connect::RouteButtonRecordEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonRecord_Click, id, p); }
-HRESULT Connect::RouteButtonPlayEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonPlay_Click, id, p); }
-HRESULT Connect::RouteButtonStopEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonStop_Click, id, p); }
+HRESULT Connect::RouteButtonPVLEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonPVL_Click, ButtonPVL, id, p); }
+HRESULT Connect::RouteButtonRecordEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonRecord_Click, ButtonRecord, id, p); }
+HRESULT Connect::RouteButtonPlayEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonPlay_Click, ButtonPlay, id, p); }
+HRESULT Connect::RouteButtonStopEvent(DISPID id, DISPPARAMS* p) { return RouteClick(&Connect::ButtonStop_Click, ButtonStop, id, p); }
+
+HRESULT Connect::RouteRecordingInspectorEvent(DISPID id, DISPPARAMS*) {
+    if (id != host::dispid::InspectorEvents_Close) return S_OK;
+    return RecordingMailInspector_Close();
+}
+
+HRESULT Connect::RouteRecordingItemEvent(DISPID id, DISPPARAMS* params) {
+    if (id != host::dispid::ItemEvents_Send) return S_OK;
+    // Cancel is an in/out Boolean; without one the send cannot be held back, but Stop still runs.
+    VARIANT_BOOL localCancel = VARIANT_FALSE;
+    VARIANT_BOOL* cancel = &localCancel;
+    if (const VARIANT* c = RawArg(params, 0); c && c->vt == (VT_BOOL | VT_BYREF) && c->pboolVal) cancel = c->pboolVal;
+    return RecordingMailItem_Send(cancel);
+}
 
 Connect::Fields Connect::View() const {
     return {OutlookApp.Get(),        OutlookInspectors.get(), AddInInst.Get(),   mci.get(),
             CurrentMailInspector.get(), CurrentMailItem.Get(), CurrentCommandBar.Get(), ButtonPVL.get(),
-            ButtonRecord.get(),      ButtonPlay.get(),        ButtonStop.get(),  RecorderState};
+            ButtonRecord.get(),      ButtonPlay.get(),        ButtonStop.get(),  RecordingMailInspector.get(),
+            RecordingMailItem.Get(), RecorderMailItem.Get(), RibbonUI.Get(),  RecorderState};
 }
 
 }  // namespace pvl

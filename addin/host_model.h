@@ -17,6 +17,7 @@ inline constexpr IID IID_Attachment = {0x00063007, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0
 inline constexpr IID DIID_InspectorsEvents = {0x00063079, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID DIID_InspectorEvents = {0x0006307D, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID DIID_InspectorEvents_10 = {0x0006302A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID DIID_ItemEvents_10 = {0x0006302B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // Office
 inline constexpr IID IID_CommandBars = {0x000C0302, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -36,6 +37,7 @@ inline constexpr DISPID Inspector_CommandBars = 0x2100;
 inline constexpr DISPID Inspector_CurrentItem = 0x2102;
 inline constexpr DISPID Inspector_Close = 0x2103;
 inline constexpr DISPID Item_Class = 0xF00A;
+inline constexpr DISPID MailItem_Send = 0xF075;
 inline constexpr DISPID MailItem_Attachments = 0xF815;
 inline constexpr DISPID Attachments_Count = 0x50;
 inline constexpr DISPID Attachments_Item = 0x51;
@@ -47,6 +49,8 @@ inline constexpr DISPID Attachment_FileName = 0x3704;
 // Outlook events
 inline constexpr DISPID InspectorsEvents_NewInspector = 0xF001;
 inline constexpr DISPID InspectorEvents_Close = 0xF008;
+inline constexpr DISPID ItemEvents_Close = 0xF004;
+inline constexpr DISPID ItemEvents_Send = 0xF005;
 
 // Office
 inline constexpr DISPID CommandBars_Item = 0;

@@ -29,6 +29,8 @@ constexpr ButtonRow kButtonRows[] = {
     {L"Stop", 105, 105, L"Stop", {Caption, Style, Picture, Mask, Tag, OnAction, Visible}},
 };
 
+}  // namespace
+
 HRESULT InspectorMailItem(IDispatch* inspector, ComPtr<IDispatch>* mailItem) {
     ComPtr<IDispatch> item;
     RETURN_IF_FAILED(GetObjectProperty(inspector, host::dispid::Inspector_CurrentItem, &item));
@@ -39,6 +41,7 @@ HRESULT InspectorMailItem(IDispatch* inspector, ComPtr<IDispatch>* mailItem) {
     return S_OK;
 }
 
+namespace {
 HRESULT DeleteBar(IDispatch* inspector) {
     ComPtr<IDispatch> bars, bar;
     RETURN_IF_FAILED(GetObjectProperty(inspector, host::dispid::Inspector_CommandBars, &bars));
@@ -51,7 +54,8 @@ HRESULT DeleteBar(IDispatch* inspector) {
     return CallMethod(bar.Get(), host::dispid::CommandBar_Delete, ignored.put());
 }
 
-// A bitmap of the component's resources as a picture object that owns it.
+}  // namespace
+
 HRESULT LoadPicture(int resource, Variant* picture) {
     HBITMAP bitmap = static_cast<HBITMAP>(
         LoadImageW(ModuleInstance(), MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
@@ -68,6 +72,8 @@ HRESULT LoadPicture(int resource, Variant* picture) {
     *picture = Variant(pictureDisp.Get());
     return S_OK;
 }
+
+namespace {
 
 HRESULT PutPicture(IDispatch* button, DISPID id, int resource) {
     Variant picture;
@@ -147,9 +153,12 @@ HRESULT Connect::OutlookInspectors_NewInspector(IDispatch* Inspector) {
     Guarded(AddButton(ButtonPlay, 2));
     Guarded(AddButton(ButtonStop, 3));
     Guarded(PutProperty(CurrentCommandBar.Get(), host::dispid::CommandBar_Visible, Variant(true)));
-    Guarded(PutProperty(ButtonRecord.get(), host::dispid::Control_Enabled, Variant(true)));
+    // While a recording or playback runs on (for an earlier window's mail) the new bar shows it:
+    // its Record would throw the recording away, and its Stop is the only one left to end it.
+    const bool busy = RecorderState != pvlNone;
+    Guarded(PutProperty(ButtonRecord.get(), host::dispid::Control_Enabled, Variant(!busy)));
     Guarded(PutProperty(ButtonPlay.get(), host::dispid::Control_Enabled, Variant(false)));
-    Guarded(PutProperty(ButtonStop.get(), host::dispid::Control_Enabled, Variant(false)));
+    Guarded(PutProperty(ButtonStop.get(), host::dispid::Control_Enabled, Variant(busy)));
     return S_OK;
 }
 

@@ -52,6 +52,16 @@ HRESULT GetObjectProperty(IDispatch* object, DISPID id, ComPtr<IDispatch>* out) 
     return ObjectResult(GetProperty(object, id, result.put()), result, out);
 }
 
+bool SameObject(IUnknown* a, IUnknown* b) {
+    if (!a || !b) return false;
+    if (a == b) return true;
+    ComPtr<IUnknown> ua, ub;
+    if (FAILED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ua.GetAddressOf()))) ||
+        FAILED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ub.GetAddressOf()))))
+        return false;
+    return ua.Get() != nullptr && ua.Get() == ub.Get();
+}
+
 HRESULT GetPropertyByName(IDispatch* object, const wchar_t* name, VARIANT* result) {
     if (!object) return E_POINTER;
     DISPID id = DISPID_UNKNOWN;

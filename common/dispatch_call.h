@@ -28,6 +28,9 @@ HRESULT GetObjectProperty(IDispatch* object, DISPID id, ComPtr<IDispatch>* out);
 // A method result that must be an object, as above.
 HRESULT ObjectResult(HRESULT callResult, Variant& result, ComPtr<IDispatch>* out);
 
+// Whether two interface pointers belong to one object, compared through IUnknown as COM asks.
+bool SameObject(IUnknown* a, IUnknown* b);
+
 // Reads a property found by its name at run time.
 HRESULT GetPropertyByName(IDispatch* object, const wchar_t* name, VARIANT* result);
 

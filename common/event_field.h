@@ -69,12 +69,14 @@ private:
     ComPtr<EventSink> sink_;
 };
 
-// The typed face of EventConnection: `Handler` is a member of Owner receiving every event.
+// The typed face of EventConnection: `Handler` is a member of Owner receiving every event. An owner
+// with several COM interfaces names the one whose IUnknown keeps it alive as Owner::Identity.
 template <class Owner, HRESULT (Owner::*Handler)(DISPID, DISPPARAMS*)>
 class EventField : public EventConnection {
 public:
     EventField(Owner* owner, const IID& events)
-        : EventConnection(events, static_cast<IUnknown*>(owner), owner, &Trampoline) {}
+        : EventConnection(events, static_cast<IUnknown*>(static_cast<typename Owner::Identity*>(owner)), owner,
+                          &Trampoline) {}
 
 private:
     static HRESULT Trampoline(void* owner, DISPID id, DISPPARAMS* params) {

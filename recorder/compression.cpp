@@ -44,6 +44,50 @@ HRESULT SetCaption(IDispatch* button, const wchar_t* caption) {
 HRESULT Attachments(IDispatch* mailItem, ComPtr<IDispatch>* attachments) {
     return GetObjectProperty(mailItem, host::dispid::MailItem_Attachments, attachments);
 }
+
+HRESULT DeleteAttachment(IDispatch* attachment) {
+    Variant ignored;
+    return CallMethod(attachment, host::dispid::Attachment_Delete, ignored.put());
+}
+
+// The earlier voice attachment, asked for by name.
+HRESULT DeleteAttachmentNamed(IDispatch* attachments) {
+    ComPtr<IDispatch> earlier;
+    Variant result;
+    RETURN_IF_FAILED(ObjectResult(
+        CallMethod(attachments, host::dispid::Attachments_Item, result.put(), Variant(kAttachmentName)), result, &earlier));
+    return DeleteAttachment(earlier.Get());
+}
+
+bool IsVoiceAttachment(IDispatch* attachment) {
+    for (DISPID name : {host::dispid::Attachment_FileName, host::dispid::Attachment_DisplayName}) {
+        Variant value;
+        if (SUCCEEDED(GetProperty(attachment, name, value.put())) && value.vt() == VT_BSTR)
+            return CompareStringOrdinal(value.ref().bstrVal ? value.ref().bstrVal : L"", -1, kAttachmentName, -1,
+                                        TRUE) == CSTR_EQUAL;
+    }
+    return false;
+}
+
+// Item with a name matches the collection's default property, and the host documents none for an
+// attachment: where the name finds nothing, every attachment is looked at by its file name (then
+// its display name). From the last to the first, since each deletion renumbers those after it.
+HRESULT DeleteAttachmentsByFileName(IDispatch* attachments) {
+    Variant count;
+    RETURN_IF_FAILED(GetProperty(attachments, host::dispid::Attachments_Count, count.put()));
+    Variant n;
+    RETURN_IF_FAILED(VariantChangeType(n.get(), count.get(), 0, VT_I4));
+    HRESULT outcome = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    for (long i = n.ref().lVal; i >= 1; --i) {
+        ComPtr<IDispatch> attachment;
+        Variant result;
+        if (FAILED(ObjectResult(CallMethod(attachments, host::dispid::Attachments_Item, result.put(), Variant(i)),
+                                result, &attachment)))
+            continue;
+        if (IsVoiceAttachment(attachment.Get())) outcome = DeleteAttachment(attachment.Get());
+    }
+    return outcome;
+}
 }  // namespace
 
 HRESULT EncoderCommandLine(std::wstring* commandLine) {
@@ -132,14 +176,10 @@ HRESULT Connect::CompressAndAttach() {
     Guarded(SetCaption(ButtonPVL.get(), L""));
     // The attachment of an earlier recording in this item goes first, so the item keeps one.
     Guarded([&] {
-        ComPtr<IDispatch> attachments, earlier;
-        RETURN_IF_FAILED(Attachments(CurrentMailItem.Get(), &attachments));
-        Variant result;
-        RETURN_IF_FAILED(ObjectResult(
-            CallMethod(attachments.Get(), host::dispid::Attachments_Item, result.put(), Variant(kAttachmentName)),
-            result, &earlier));
-        Variant ignored;
-        return CallMethod(earlier.Get(), host::dispid::Attachment_Delete, ignored.put());
+        ComPtr<IDispatch> attachments;
+        RETURN_IF_FAILED(Attachments(RecordingMailItem.Get(), &attachments));
+        if (SUCCEEDED(DeleteAttachmentNamed(attachments.Get()))) return S_OK;
+        return DeleteAttachmentsByFileName(attachments.Get());
     }());
     const HRESULT attached = [&] {
         // When the encoder did not run to its end, whatever is at the MP3 path is not this
@@ -147,7 +187,7 @@ HRESULT Connect::CompressAndAttach() {
         // another program) would otherwise go out as this one.
         RETURN_IF_FAILED(encoded);
         ComPtr<IDispatch> attachments;
-        RETURN_IF_FAILED(Attachments(CurrentMailItem.Get(), &attachments));
+        RETURN_IF_FAILED(Attachments(RecordingMailItem.Get(), &attachments));
         std::wstring mp3;
         RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
         Variant ignored;

@@ -1,5 +1,6 @@
 #include "recorder/mci_control.h"
 #include "common/module.h"
+#include "common/system_library.h"
 #include <mmsystem.h>
 #include <cstdio>
 
@@ -46,22 +47,22 @@ HRESULT MciControl::Initialize() {
     // control too, so the driver is pinned for the life of the process. On Windows this only keeps
     // a driver loaded that would be loaded again at the next recording.
     static const bool driverPinned = [] {
-        HMODULE driver = nullptr;
-        return LoadLibraryW(L"mciwave.dll") &&
-               GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"mciwave.dll", &driver);
+        HMODULE driver = LoadSystemLibrary(L"mciwave.dll");
+        return driver && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                            reinterpret_cast<LPCWSTR>(driver), &driver);
     }();
     (void)driverPinned;
 
-    // A class outlives an unloaded module: when the module is loaded again at the same address the
-    // class is already there, with this very window procedure.
-    static const bool registered = [] {
-        WNDCLASSEXW wc{sizeof(wc)};
-        wc.lpfnWndProc = &MciControl::WindowProc;
-        wc.hInstance = ModuleInstance();
-        wc.lpszClassName = kNotifyWindowClass;
-        return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
-    if (!registered) return HRESULT_FROM_WIN32(ERROR_CLASS_DOES_NOT_EXIST);
+    // Registered on first need and unregistered when the module is unloaded. A class that is still
+    // there (a host that unloaded us without unregistering, at the same address) has this very
+    // window procedure and serves as well.
+    WNDCLASSEXW wc{sizeof(wc)};
+    wc.lpfnWndProc = &MciControl::WindowProc;
+    wc.hInstance = ModuleInstance();
+    wc.lpszClassName = kNotifyWindowClass;
+    if (!GetClassInfoExW(ModuleInstance(), kNotifyWindowClass, &wc) && !RegisterClassExW(&wc) &&
+        GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return LastErrorResult();
     window_.reset(CreateWindowExW(0, kNotifyWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   ModuleInstance(), this));
     return window_ ? S_OK : LastErrorResult();
@@ -214,6 +215,8 @@ HRESULT MciControl::RaisePlayCompleted(long errorCode) {
     arg.plVal = &errorCode;
     return FireEvent(DIID_DmciEvents, mci_dispid::PlayCompleted, &arg, 1);
 }
+
+void UnregisterMciWindowClass() { UnregisterClassW(kNotifyWindowClass, ModuleInstance()); }
 
 HRESULT CreateMciControl(ComPtr<MciControl>* out) {
     PVL_COM_TRY

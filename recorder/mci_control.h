@@ -95,5 +95,7 @@ private:
 
 // Creates a control with this module's backend.
 HRESULT CreateMciControl(ComPtr<MciControl>* out);
+// When the module is unloaded: the notice window's class would otherwise outlive its procedure.
+void UnregisterMciWindowClass();
 
 }  // namespace pvl

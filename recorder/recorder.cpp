@@ -71,8 +71,18 @@ HRESULT Enable(const EventConnection& button, bool enabled) {
 }
 }  // namespace
 
+bool Connect::RecordingForAnotherMail(IDispatch* mailItem) const {
+    return IsRecording() && RecordingMailItem && !SameObject(RecordingMailItem.Get(), mailItem);
+}
+
 HRESULT Connect::ButtonRecord_Click(IDispatch*, VARIANT_BOOL*) {
-    // Continue-on-error.
+    return StartRecording(CurrentMailInspector.get(), CurrentMailItem.Get());
+}
+
+HRESULT Connect::StartRecording(IDispatch* inspector, IDispatch* mailItem) {
+    // Continue-on-error. A recording that runs for another mail is that mail's voice message:
+    // starting again here would delete and reopen it, and it would be lost.
+    if (RecordingForAnotherMail(mailItem)) return S_OK;
     Guarded([] {
         std::wstring path;
         RETURN_IF_FAILED(ComponentPath(kRecordingSuffix, &path));
@@ -85,12 +95,23 @@ HRESULT Connect::ButtonRecord_Click(IDispatch*, VARIANT_BOOL*) {
     Guarded(Enable(ButtonRecord, false));
     Guarded(Enable(ButtonPlay, false));
     Guarded(Enable(ButtonStop, true));
+    // The recording belongs to this mail: its window's close and its Send must reach Stop, whatever
+    // windows open later. A connection that cannot be made leaves none, never an older mail's.
+    RecordingMailItem = mailItem;
+    if (FAILED(RecordingMailInspector.Assign(inspector))) RecordingMailInspector.Clear();
+    if (FAILED(RecordingMailItemEvents.Assign(mailItem))) RecordingMailItemEvents.Clear();
+    RecorderMailItem = mailItem;
     RecorderState = pvlRecording;
+    InvalidateRibbon();
     return S_OK;
 }
 
-HRESULT Connect::ButtonPlay_Click(IDispatch*, VARIANT_BOOL*) {
-    // Stop-at-first-error.
+HRESULT Connect::ButtonPlay_Click(IDispatch*, VARIANT_BOOL*) { return PlayRecording(CurrentMailItem.Get()); }
+
+HRESULT Connect::PlayRecording(IDispatch* mailItem) {
+    // Stop-at-first-error. Playing reopens the device, which would end another mail's recording
+    // without saving it.
+    if (RecordingForAnotherMail(mailItem)) return S_OK;
     RETURN_IF_FAILED(SetRecordingFileName());
     RETURN_IF_FAILED(DeviceCommand(L"open"));
     RETURN_IF_FAILED(SetDeviceProperty39());
@@ -99,19 +120,45 @@ HRESULT Connect::ButtonPlay_Click(IDispatch*, VARIANT_BOOL*) {
     RETURN_IF_FAILED(Enable(ButtonPlay, false));
     RETURN_IF_FAILED(Enable(ButtonStop, true));
     RecorderState = pvlPlaying;
+    RecorderMailItem = mailItem;
+    InvalidateRibbon();
     return S_OK;
 }
 
 HRESULT Connect::ButtonStop_Click(IDispatch*, VARIANT_BOOL*) {
-    // Continue-on-error.
+    Guarded(StopRecorder());
+    return S_OK;
+}
+
+HRESULT Connect::StopRecorder() {
+    // Continue-on-error: every step runs; only the attachment's outcome is reported.
     const StopRow& row = StopRowFor(RecorderState);
+    HRESULT attached = S_OK;
     if (row.sendStop) Guarded(DeviceCommand(L"stop"));
-    if (row.compressAndAttach) Guarded(CompressAndAttach());
+    if (row.compressAndAttach) attached = CompressAndAttach();
     Guarded(DeviceCommand(L"close"));
     Guarded(Enable(ButtonRecord, true));
     Guarded(Enable(ButtonPlay, true));
     Guarded(Enable(ButtonStop, false));
     RecorderState = pvlNone;
+    InvalidateRibbon();
+    return attached;
+}
+
+HRESULT Connect::RecordingMailInspector_Close() {
+    // Continue-on-error. The recording's own window closes while newer windows hold the bar: the
+    // recording still goes to its mail before the window is gone. (When it is also the newest
+    // window, its own close handler has already run Stop, and there is nothing left to do.)
+    if (IsRecording()) Guarded(StopRecorder());
+    return S_OK;
+}
+
+HRESULT Connect::RecordingMailItem_Send(VARIANT_BOOL* Cancel) {
+    // The host raises Send before the mail leaves and its window closes; an attachment added after
+    // that is not part of the sent mail. So the recording is stopped and attached now, and if it
+    // could not be attached the send is held back: the mail stays open with the user.
+    if (!IsRecording()) return S_OK;
+    if (FAILED(StopRecorder()) && Cancel) *Cancel = VARIANT_TRUE;
     return S_OK;
 }
 

@@ -2,10 +2,18 @@
 #include "common/module.h"
 #include "common/result.h"
 #include "server/class_factory.h"
+#include "server/module_unload.h"
 #include "server/registration.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+    // The process is ending (the host may exit without releasing its add-ins): other threads are
+    // gone, and the windows, the device and the host's objects go with the process. Touching any
+    // of them now could hang or fault the exit.
+    if (reason == DLL_PROCESS_DETACH && reserved) return TRUE;
+    // Unloaded by FreeLibrary: whatever is left goes now, and our window classes with it, since a
+    // class outlives the module and its procedure would point into unmapped code.
+    if (reason == DLL_PROCESS_DETACH) pvl::UnloadModule();
     return TRUE;
 }
 

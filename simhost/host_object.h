@@ -47,6 +47,11 @@ public:
     void Fail(const std::wstring& operation, HRESULT hr, int times = -1);
     void ClearFaults() { faults_.clear(); }
 
+    // Attachments.Item with a name: Outlook documents no default property for an attachment, so a
+    // name need not find anything. In this mode Item takes numbers only, as the harsher reading.
+    void SetAttachmentItemByNumberOnly(bool on) { attachmentItemByNumberOnly_ = on; }
+    bool AttachmentItemByNumberOnly() const { return attachmentItemByNumberOnly_; }
+
     long LiveObjects() const { return liveObjects_; }
     long AdvisedSinks() const { return advisedSinks_; }
 
@@ -73,6 +78,7 @@ private:
     long liveObjects_ = 0;
     long advisedSinks_ = 0;
     std::function<void(const Call&)> hook_;
+    bool attachmentItemByNumberOnly_ = false;
 };
 
 std::wstring Describe(const VARIANT& v);

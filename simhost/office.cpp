@@ -132,9 +132,20 @@ HRESULT COMAddIn::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VA
     return DISP_E_MEMBERNOTFOUND;
 }
 
+namespace {
+// Every live button of the process, oldest first: Office routes a click by Tag across them all.
+std::vector<CommandBarButton*>& LiveButtons() {
+    static std::vector<CommandBarButton*> buttons;
+    return buttons;
+}
+}  // namespace
+
 CommandBarButton::CommandBarButton(CommandBarControls* owner) : EventSource(L"CommandBarButton"), owner_(owner) {
     AddEvents(pvl::host::DIID_CommandBarButtonEvents);
+    LiveButtons().push_back(this);
 }
+
+CommandBarButton::~CommandBarButton() { std::erase(LiveButtons(), this); }
 
 const QITAB* CommandBarButton::Interfaces() {
     static const QITAB table[] = {QITABENT(CommandBarButton, IDispatch),
@@ -158,9 +169,16 @@ HRESULT CommandBarButton::Click(VARIANT_BOOL* cancel) {
     args[1].vt = VT_DISPATCH;
     args[1].pdispVal = static_cast<IDispatch*>(this);
     ComPtr<CommandBarButton> keep(this);
-    const HRESULT hr = Raise(pvl::host::DIID_CommandBarButtonEvents, id::CommandBarButtonEvents_Click, args, 2);
+    std::vector<ComPtr<CommandBarButton>> sameTag;
+    for (CommandBarButton* b : LiveButtons())
+        if (b == this || (!tag_.empty() && b->tag_ == tag_)) sameTag.emplace_back(b);
+    HRESULT first = S_OK;
+    for (auto& b : sameTag) {
+        const HRESULT hr = b->Raise(pvl::host::DIID_CommandBarButtonEvents, id::CommandBarButtonEvents_Click, args, 2);
+        if (FAILED(hr) && hr != CONNECT_E_NOCONNECTION && SUCCEEDED(first)) first = hr;
+    }
     if (cancel) *cancel = cancelDefault;
-    return hr;
+    return first;
 }
 
 HRESULT CommandBarButton::RaiseClick(VARIANT* argsReversed, UINT count) {

@@ -48,9 +48,13 @@ HRESULT ReadPicture(IDispatch* picture, ReceivedPicture* out);
 class CommandBarButton : public EventSource {
 public:
     explicit CommandBarButton(CommandBarControls* owner);
+    ~CommandBarButton();
     static const QITAB* Interfaces();
     const wchar_t* HostInterfaceName(REFIID riid) const override;
-    // Clicks the button as the user does. Returns the handlers' result; *cancel gets CancelDefault.
+    // Clicks the button as the user does. As in Office, Click is raised on every button that carries
+    // the same Tag (in any window, oldest first), each time with this button as Ctrl; a button
+    // without a Tag raises it on itself only. Returns the first failure a handler returned;
+    // *cancel gets CancelDefault.
     HRESULT Click(VARIANT_BOOL* cancel = nullptr);
     // Raises Click with arbitrary arguments (bad-input tests).
     HRESULT RaiseClick(VARIANT* argsReversed, UINT count);

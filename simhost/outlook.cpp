@@ -9,6 +9,9 @@ namespace simhost {
 
 namespace id = pvl::host::dispid;
 using pvl::DispMember;
+
+// What Outlook answers when a sent item is changed: "The item has been moved or deleted."
+constexpr HRESULT kItemSent = static_cast<HRESULT>(0x8004010A);
 using pvl::ReturnBool;
 using pvl::ReturnLong;
 using pvl::ReturnObject;
@@ -19,7 +22,9 @@ using pvl::GetPutString;
 
 // --- Items -------------------------------------------------------------------------------------------
 
-Item::Item(const wchar_t* type, long itemClass) : HostObject(type), class_(itemClass) {}
+Item::Item(const wchar_t* type, long itemClass) : EventSource(type), class_(itemClass) {
+    AddEvents(pvl::host::DIID_ItemEvents_10);
+}
 
 MailItem::MailItem(bool received)
     : Item(L"MailItem", pvl::host::olMail), attachments_(Make<Attachments>()), received_(received) {}
@@ -27,7 +32,8 @@ MailItem::~MailItem() = default;
 
 const QITAB* MailItem::Interfaces() {
     static const QITAB table[] = {QITABENT(MailItem, IDispatch),
-                                  QITABENTMULTI2(MailItem, pvl::host::IID_MailItem, IDispatch), {}};
+                                  QITABENTMULTI2(MailItem, pvl::host::IID_MailItem, IDispatch),
+                                  QITABENT(MailItem, IConnectionPointContainer), {}};
     return table;
 }
 
@@ -35,14 +41,33 @@ const wchar_t* MailItem::HostInterfaceName(REFIID riid) const {
     return IsEqualIID(riid, pvl::host::IID_MailItem) ? L"_MailItem" : nullptr;
 }
 
+HRESULT MailItem::Send() {
+    if (sent_) return kItemSent;
+    ComPtr<MailItem> keep(this);
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT arg;
+    arg.vt = VT_BOOL | VT_BYREF;
+    arg.pboolVal = &cancel;
+    Raise(pvl::host::DIID_ItemEvents_10, id::ItemEvents_Send, &arg, 1);
+    if (cancel != VARIANT_FALSE) return S_FALSE;
+    // In the Outbox: an attachment added from now on would not go with the mail.
+    sent_ = true;
+    attachments_->Freeze();
+    return S_OK;
+}
+
 std::span<const DispMember> MailItem::Members() const {
-    static const DispMember m[] = {{L"Attachments", id::MailItem_Attachments}, {L"Class", id::Item_Class}};
+    static const DispMember m[] = {
+        {L"Attachments", id::MailItem_Attachments}, {L"Class", id::Item_Class}, {L"Send", id::MailItem_Send}};
     return m;
 }
 
-HRESULT MailItem::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS*, VARIANT* result) {
+HRESULT MailItem::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result) {
     if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
     switch (dispid) {
+        case id::MailItem_Send:
+            RETURN_IF_FAILED(EnterCall(L"Send", params));
+            return Send();
         case id::MailItem_Attachments:
             RETURN_IF_FAILED(EnterGet(L"Attachments"));
             return ReturnObject(attachments_.Get(), result);
@@ -59,7 +84,8 @@ const QITAB* ContactItem::Interfaces() {
     // _ContactItem {00063021-0000-0000-C000-000000000046}
     static const IID IID_ContactItem = {0x00063021, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     static const QITAB table[] = {QITABENT(ContactItem, IDispatch),
-                                  QITABENTMULTI2(ContactItem, IID_ContactItem, IDispatch), {}};
+                                  QITABENTMULTI2(ContactItem, IID_ContactItem, IDispatch),
+                                  QITABENT(ContactItem, IConnectionPointContainer), {}};
     return table;
 }
 
@@ -98,6 +124,7 @@ HRESULT Attachment::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, 
     switch (dispid) {
         case id::Attachment_Delete: {
             RETURN_IF_FAILED(EnterCall(L"Delete", params));
+            if (owner_ && owner_->Frozen()) return kItemSent;
             if (!owner_) return E_FAIL;  // already removed
             ComPtr<Attachment> keep(this);
             owner_->Remove(this);
@@ -171,7 +198,7 @@ HRESULT Attachments::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params,
             RETURN_IF_FAILED(EnterCall(L"Item", params));
             const VARIANT* index = pvl::RawArg(params, 0);
             if (!index) return DISP_E_PARAMNOTFOUND;
-            if (index->vt == VT_BSTR) {
+            if (index->vt == VT_BSTR && !Host::Get().AttachmentItemByNumberOnly()) {
                 for (auto& a : items_)
                     if (SameText(a->DisplayName(), index->bstrVal ? index->bstrVal : L""))
                         return ReturnObject(a.Get(), result);
@@ -184,6 +211,7 @@ HRESULT Attachments::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params,
         }
         case id::Attachments_Add: {
             RETURN_IF_FAILED(EnterCall(L"Add", params));
+            if (frozen_) return kItemSent;
             pvl::Variant source;
             RETURN_IF_FAILED(pvl::GetArg(params, 0, VT_BSTR, source.put()));
             RETURN_IF_FAILED(AddFile(source.ref().bstrVal ? source.ref().bstrVal : L""));
@@ -191,6 +219,7 @@ HRESULT Attachments::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params,
         }
         case id::Attachments_Remove: {
             RETURN_IF_FAILED(EnterCall(L"Remove", params));
+            if (frozen_) return kItemSent;
             pvl::Variant n;
             RETURN_IF_FAILED(pvl::GetArg(params, 0, VT_I4, n.put()));
             if (n.ref().lVal < 1 || n.ref().lVal > static_cast<long>(items_.size())) return DISP_E_BADINDEX;
@@ -240,6 +269,16 @@ HRESULT Inspector::CloseWindow() {
     Raise(pvl::host::DIID_InspectorEvents, id::InspectorEvents_Close);
     if (owner_) owner_->Remove(this);
     return hr == CONNECT_E_NOCONNECTION ? S_OK : hr;
+}
+
+HRESULT Inspector::SendMail() {
+    auto* mail = dynamic_cast<MailItem*>(item_.Get());
+    if (!mail || closed_) return E_UNEXPECTED;
+    ComPtr<Inspector> keep(this);
+    RETURN_IF_FAILED(mail->Send());
+    if (!mail->Sent()) return S_FALSE;
+    CloseWindow();
+    return S_OK;
 }
 
 std::span<const DispMember> Inspector::Members() const {

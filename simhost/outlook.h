@@ -12,7 +12,8 @@ class CommandBars;
 class Inspector;
 class Inspectors;
 
-class Item : public HostObject {
+// An item is an event source, as every Outlook item is (ItemEvents_10).
+class Item : public EventSource {
 public:
     Item(const wchar_t* type, long itemClass);
     long ItemClass() const { return class_; }
@@ -31,6 +32,11 @@ public:
     static const QITAB* Interfaces();
     const wchar_t* HostInterfaceName(REFIID riid) const override;
     Attachments& GetAttachments() { return *attachments_.Get(); }
+    // The user presses Send: the item's Send event comes first (a handler may cancel it); unless
+    // cancelled, the mail goes to the Outbox, after which its attachments can no longer change.
+    // S_FALSE when a handler cancelled the send.
+    HRESULT Send();
+    bool Sent() const { return sent_; }
 
 protected:
     std::span<const pvl::DispMember> Members() const override;
@@ -38,6 +44,7 @@ protected:
 
 private:
     ComPtr<Attachments> attachments_;
+    bool sent_ = false;
     bool received_;
 };
 
@@ -80,6 +87,9 @@ public:
     void Remove(Attachment* a);
     // Adds a file as the host does, without logging (for test set-up).
     HRESULT AddFile(const std::wstring& path);
+    // The mail has been sent: from now on nothing can be added or removed.
+    void Freeze() { frozen_ = true; }
+    bool Frozen() const { return frozen_; }
 
 protected:
     std::span<const pvl::DispMember> Members() const override;
@@ -87,6 +97,7 @@ protected:
 
 private:
     std::vector<ComPtr<Attachment>> items_;
+    bool frozen_ = false;
 };
 
 class Inspector : public EventSource {
@@ -99,6 +110,9 @@ public:
     IDispatch* CurrentItem() const { return item_.Get(); }
     // Closes the window as the user does: Close is raised, then the window leaves the collection.
     HRESULT CloseWindow();
+    // Presses Send in a mail window: the item's Send, then (unless cancelled) the window closes.
+    // S_FALSE when the send was cancelled and the window stays open.
+    HRESULT SendMail();
     bool IsClosed() const { return closed_; }
     void Orphan() { owner_ = nullptr; }
     // Replaces what CurrentItem answers (bad-input tests); VT_EMPTY restores the item, unless

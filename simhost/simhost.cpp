@@ -28,6 +28,7 @@ void Host::Reset() {
     faults_.clear();
     numbers_.clear();
     hook_ = nullptr;
+    attachmentItemByNumberOnly_ = false;
 }
 
 std::vector<std::wstring> Host::LogText() const {

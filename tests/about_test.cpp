@@ -206,8 +206,9 @@ public:
     bool WaitForLines(size_t count, DWORD ms = kPatience) const {
         return WaitFor([&] { return Lines().size() >= count; }, ms);
     }
-    // What the logger writes for a target opened with "open" and show command 0.
-    static std::wstring Opened(const std::wstring& target) { return L"open\t0\t" + target; }
+    // What the logger writes for a target opened with "open" and shown normally (SW_SHOWNORMAL, 1):
+    // a program that is not running yet must not start hidden.
+    static std::wstring Opened(const std::wstring& target) { return L"open\t1\t" + target; }
 
 private:
     pvl::UniqueHandle exclusive_;

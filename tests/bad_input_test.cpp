@@ -223,26 +223,30 @@ TEST_F(BadInputTest, NewInspectorPassedByReferenceIsServedAsUsual) {
     EXPECT_EQ(ButtonStates(inspector), L"Rps");
 }
 
-TEST_F(BadInputTest, AClickIsAClickWhateverItsArguments) {
-    // Neither Ctrl nor CancelDefault is read, so a click without them, or with the wrong kinds, does
-    // what a click does.
+TEST_F(BadInputTest, AClickCountsOnlyWhenItsCtrlIsTheButtonItselfWhateverItsCancelDefault) {
+    // The host raises a button's Click for every button with the same Tag, so Ctrl is what tells
+    // whose press it was: a click that names no button, or another object, is not this button's.
     auto inspector = OpenMail();
     EXPECT_EQ(Record(inspector)->RaiseClick(nullptr, 0), S_OK) << "no arguments";
-    EXPECT_EQ(State(), pvl::pvlRecording);
-    EXPECT_EQ(Stop(inspector)->RaiseClick(nullptr, 0), S_OK);
-    EXPECT_EQ(State(), pvl::pvlNone);
-
     VARIANT wrong[2] = {Number(1), NullValue()};  // reversed: CancelDefault a number, Ctrl null
     EXPECT_EQ(Record(inspector)->RaiseClick(wrong, 2), S_OK);
+    VARIANT stranger = Object(client_.app.Get());  // a stranger as Ctrl, no CancelDefault
+    EXPECT_EQ(Record(inspector)->RaiseClick(&stranger, 1), S_OK);
+    EXPECT_EQ(State(), pvl::pvlNone);
+    EXPECT_TRUE(deviceOps_.empty());
+
+    // CancelDefault is never read: missing, of the wrong kind or a null reference, the click is one.
+    VARIANT noCancel = Object(Record(inspector));
+    EXPECT_EQ(Record(inspector)->RaiseClick(&noCancel, 1), S_OK);
     EXPECT_EQ(State(), pvl::pvlRecording);
     VARIANT nullRef[2];
     nullRef[0].vt = VT_BOOL | VT_BYREF;
     nullRef[0].pboolVal = nullptr;
-    nullRef[1] = EmptyValue();
+    nullRef[1] = Object(Stop(inspector));
     EXPECT_EQ(Stop(inspector)->RaiseClick(nullRef, 2), S_OK);
     EXPECT_EQ(State(), pvl::pvlNone);
-    VARIANT one = Object(client_.app.Get());  // a stranger as Ctrl, no CancelDefault
-    EXPECT_EQ(Record(inspector)->RaiseClick(&one, 1), S_OK);
+    VARIANT numberCancel[2] = {Number(1), Object(Record(inspector))};
+    EXPECT_EQ(Record(inspector)->RaiseClick(numberCancel, 2), S_OK);
     EXPECT_EQ(State(), pvl::pvlRecording);
     EXPECT_EQ(ButtonStates(inspector), L"rpS");
     EXPECT_EQ(Stop(inspector)->Click(), S_OK);
@@ -391,7 +395,7 @@ TEST_F(BadInputTest, ANewMailWindowOpenedByAnotherClickSinkAfterRecordGetsAFresh
     ASSERT_TRUE(second);
     EXPECT_EQ(State(), pvl::pvlRecording);
     EXPECT_EQ(ButtonStates(first), L"rpS");
-    EXPECT_EQ(ButtonStates(second), L"Rps");  // a new bar starts so, whatever the state
+    EXPECT_EQ(ButtonStates(second), L"rpS");  // a new bar shows the recording that runs on
     EXPECT_EQ(Stop(second)->Click(), S_OK);
     EXPECT_EQ(State(), pvl::pvlNone);
 }

@@ -46,6 +46,7 @@ struct Outcome {
     pvl::pvlStates stateAfterStop = pvl::pvlRecording;
     std::wstring buttonsAfterStop;  // "RPs" letters of the bar Stop was clicked on
     std::vector<std::vector<unsigned char>> firstMailVoice, secondMailVoice;  // Parvaline.mp3 attachments
+    bool recordingAtSend = false, secondSent = false, secondClosedBySend = false;
     long hostObjects = -1, advisedSinks = -1, connects = -1;
     bool aboutWindowLeft = true;
 };
@@ -116,6 +117,8 @@ protected:
 
         {
             auto client = simhost::Client::Create();
+            // The harsher host: attachments are found by number only.
+            Host::Get().SetAttachmentItemByNumberOnly(true);
             if (!fault.hostOperation.empty()) Host::Get().Fail(fault.hostOperation, E_FAIL, fault.times);
             ComPtr<IClassFactory> factory;
             ComPtr<IDTExtensibility2> addin;
@@ -129,23 +132,30 @@ protected:
 
             auto firstMail = client.NewMail();
             auto first = client.Open(firstMail.Get());
-            if (auto b = Bar(first); b.size() >= 4) b[1]->Click();  // Record
+            if (auto b = Bar(first); b.size() >= 4) b[1]->Click();  // Record, for the first mail
             auto secondMail = client.NewMail();
             auto second = client.Open(secondMail.Get());
             // Stop on the newest bar the user can see: the second window's, or the first's when the
-            // second got none.
+            // second got none. The recording is the first mail's all the same.
             auto b = Bar(second);
             out.secondHasBar = b.size() >= 4;
             if (!out.secondHasBar) b = Bar(first);
             if (b.size() >= 4) b[3]->Click();
             out.stateAfterStop = connect->View().RecorderState;
             out.buttonsAfterStop = States(b);
-            // A second recording in the same mail replaces the first one's attachment.
+            // A recording of that bar's own mail, played back, then replaced by another one that the
+            // mail's Send stops and attaches.
             if (b.size() >= 4) {
                 b[1]->Click();
                 b[3]->Click();
+                b[2]->Click();  // Play
+                b[1]->Click();
             }
-            if (b.size() >= 4) b[2]->Click();  // Play: the second window's close then stops it
+            out.recordingAtSend = connect->View().RecorderState == pvl::pvlRecording;
+            auto sender = out.secondHasBar ? second : first;
+            sender->SendMail();
+            out.secondSent = secondMail->Sent();
+            out.secondClosedBySend = second->IsClosed();
             second->CloseWindow();
             first->CloseWindow();
             out.disconnectResult = addin->OnDisconnection(ext_dm_HostShutdown, &custom);
@@ -217,17 +227,29 @@ protected:
         } else if (o.buttonsAfterStop != L"(no bar)" && fault.hostOperation != L"CommandBarButton.Enabled") {
             EXPECT_EQ(o.buttonsAfterStop, L"RPs");
         }
-        // The recording goes to the newest mail only, and only this run's recording.
-        EXPECT_TRUE(o.firstMailVoice.empty());
-        // Only when the host cannot find or delete the first attachment does the mail keep both.
-        const bool mayKeepBoth = fault.hostOperation == L"Attachments.Item" || fault.hostOperation == L"Attachment.Delete";
-        EXPECT_LE(o.secondMailVoice.size(), mayKeepBoth ? 2u : 1u);
-        for (const auto& mp3 : o.secondMailVoice) EXPECT_NE(mp3, kStaleMp3) << "an earlier recording was attached";
+        // Each recording goes to the mail it was made for, and only this run's recording. The
+        // first mail's came from its own window and was stopped from the second's bar; when the
+        // second window got no bar, every recording was the first mail's.
+        const bool mayKeepBoth = fault.hostOperation == L"Attachments.Item" || fault.hostOperation == L"Attachment.Delete" ||
+                                 fault.hostOperation == L"Attachments.Count";
+        const auto& ownMailVoice = o.secondHasBar ? o.secondMailVoice : o.firstMailVoice;
+        EXPECT_LE(o.firstMailVoice.size(), o.secondHasBar ? 1u : (mayKeepBoth ? 3u : 1u));
+        if (o.secondHasBar) EXPECT_LE(o.secondMailVoice.size(), mayKeepBoth ? 2u : 1u);
+        if (!o.secondHasBar) EXPECT_TRUE(o.secondMailVoice.empty()) << "a recording went to a mail it was not made for";
+        for (const auto* voices : {&o.firstMailVoice, &o.secondMailVoice})
+            for (const auto& mp3 : *voices) EXPECT_NE(mp3, kStaleMp3) << "an earlier recording was attached";
         if (!MayPreventAttachment(fault)) {
-            EXPECT_GE(o.secondMailVoice.size(), 1u);
+            EXPECT_EQ(o.firstMailVoice.size(), 1u);
+            EXPECT_GE(ownMailVoice.size(), 1u);
         }
         if (fault.encoder != L"encode" || fault.deviceVerb == L"open" || fault.deviceVerb == L"save") {
+            EXPECT_TRUE(o.firstMailVoice.empty());
             EXPECT_TRUE(o.secondMailVoice.empty());
+        }
+        // A mail sent during its recording carries that recording, or was not sent.
+        if (o.recordingAtSend && o.secondHasBar) {
+            if (o.secondSent) EXPECT_GE(o.secondMailVoice.size(), 1u) << "a mail left without its voice";
+            EXPECT_EQ(o.secondSent, o.secondClosedBySend);
         }
         // Nothing of the host's is still held, nothing of the add-in's still alive.
         EXPECT_EQ(o.hostObjects, 0);
@@ -271,14 +293,17 @@ protected:
     }
 };
 
-TEST_F(FaultSweepTest, ACleanRunAttachesTheRecordingToTheNewestMail) {
+TEST_F(FaultSweepTest, ACleanRunAttachesEachRecordingToItsOwnMailAndSendsTheVoice) {
     Run({});  // warm-up, untimed
     const Resources before = MeasureResources();
     const Outcome o = Run({});
     Check({}, o, before);
     ++scenarios_;
-    ASSERT_EQ(o.secondMailVoice.size(), 1u);
     EXPECT_TRUE(o.secondHasBar);
+    EXPECT_EQ(o.firstMailVoice.size(), 1u);
+    EXPECT_EQ(o.secondMailVoice.size(), 1u);
+    EXPECT_TRUE(o.recordingAtSend);
+    EXPECT_TRUE(o.secondSent);
 }
 
 TEST_F(FaultSweepTest, EveryHostOperationFailingOnEveryCall) {

@@ -231,20 +231,28 @@ TEST_F(RecorderTest, PlayCompletedStopsAtAButtonItCannotSetAndShowsNothing) {
 
 // --- The state is shared by every mail window ---------------------------------------------------------
 
-TEST_F(RecorderTest, ASecondMailWindowDuringARecordingStartsWithRecordOnlyAndTheRecordingGoesOn) {
+TEST_F(RecorderTest, ASecondMailWindowDuringARecordingShowsTheRecordingAndItsStopEndsIt) {
     Enter(pvl::pvlRecording);
     auto second = OpenMail();
-    EXPECT_EQ(ButtonStates(second), L"Rps");
+    EXPECT_EQ(ButtonStates(second), L"rpS");  // Record would throw the recording away
     EXPECT_EQ(State(), pvl::pvlRecording);
     EXPECT_TRUE(mci_.commands.empty());
     // The first window's buttons no longer reach the add-in.
     Stop(inspector_)->Click();
     EXPECT_EQ(State(), pvl::pvlRecording);
     EXPECT_TRUE(deviceOps_.empty());
-    // Closing the second window stops the recording.
-    second->CloseWindow();
+    Stop(second)->Click();
     EXPECT_EQ(State(), pvl::pvlNone);
     EXPECT_EQ(deviceOps_, (std::vector<std::wstring>{L"Command=stop", fileName_, L"Command=save", L"Command=close"}));
+    EXPECT_EQ(ButtonStates(second), L"RPs");
+}
+
+TEST_F(RecorderTest, ASecondMailWindowDuringAPlaybackShowsItToo) {
+    Enter(pvl::pvlPlaying);
+    auto second = OpenMail();
+    EXPECT_EQ(ButtonStates(second), L"rpS");
+    Stop(second)->Click();
+    EXPECT_EQ(deviceOps_, (std::vector<std::wstring>{L"Command=stop", L"Command=close"}));
 }
 
 }  // namespace

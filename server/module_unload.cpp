@@ -1,0 +1,13 @@
+#include "server/module_unload.h"
+#include "about/about_window.h"
+#include "recorder/mci_control.h"
+
+namespace pvl {
+
+void UnloadModule() {
+    DestroyAboutWindow();
+    UnregisterAboutWindowClass();
+    UnregisterMciWindowClass();
+}
+
+}  // namespace pvl
