@@ -1,8 +1,10 @@
 // Parvaline Mail: a small mail client with windows, built on the simulated host objects. At start
 // it loads the registered add-ins as the real client does (simhost/addin_loader), and each
 // mail window draws the command bars that the add-ins built in it straight from the host's own
-// objects: every button's picture through its mask, its caption and its enabled state. Buttons
-// answer the mouse and the keyboard (Tab to the bar, arrows to choose, Space or Enter to press).
+// objects: every button's picture through its mask, its caption and its enabled state. Above the
+// bars it draws the ribbon groups the add-ins added to the window's tab, from the simulated
+// ribbon's views: labels, pictures with their alpha channel, greyed when disabled. Buttons of both
+// answer the mouse and the keyboard (Tab to them, arrows to choose, Space or Enter to press).
 //
 //   pvlMail.exe [--out DIR] [--script STEP,STEP,...]
 //
@@ -19,6 +21,9 @@
 //   click:TAG      a mouse click on the bar button with that tag (Record, Play, Stop, Parvaline)
 //   key:TAG        the same button pressed from the keyboard: Home, Right arrows, Enter
 //   expect:TAG+    the button is enabled (TAG- : disabled)      attachments:N   the mail has N
+//   ribbon:ID      a mouse click on the ribbon button with that id (pvlRecord, pvlPlay, ...)
+//   ribbonkey:ID   the same pressed from the keyboard          expectribbon:ID+ / ID-   its state
+//   expectdrawn:ID+ / ID-   its picture is painted in colour / grey
 // The script ends by closing every window; the exit code says whether every step went through, and
 // the last line printed is a summary of the voice mail.
 #include "common/raii.h"
@@ -30,7 +35,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,17 +47,25 @@ using pvl::ComPtr;
 
 constexpr wchar_t kMailClass[] = L"ParvalineMailWindow";
 constexpr wchar_t kBarClass[] = L"ParvalineCommandBarStrip";
+constexpr wchar_t kRibbonClass[] = L"ParvalineRibbonStrip";
 constexpr wchar_t kDefaultBody[] = L"Hello,\r\n\r\nplease listen to the voice message attached to this mail.\r\n";
 
 enum : UINT_PTR { kRefreshTimer = 1 };
 enum : int {
     IDM_NEW = 100, IDM_SAVE, IDM_CLOSE, IDM_EXIT,
-    IDC_BAR = 200, IDC_TO_LABEL, IDC_TO, IDC_SUBJECT_LABEL, IDC_SUBJECT, IDC_BODY, IDC_ATTACH_LABEL, IDC_ATTACHMENTS,
+    IDC_RIBBON = 199, IDC_BAR = 200, IDC_TO_LABEL, IDC_TO, IDC_SUBJECT_LABEL, IDC_SUBJECT, IDC_BODY, IDC_ATTACH_LABEL, IDC_ATTACHMENTS,
 };
 
 constexpr int kButtonHeight = 24;
 constexpr int kRowHeight = 30;
 constexpr int kIcon = 16;
+// The ribbon: a row for the tab's name, then the groups with their labels underneath.
+constexpr int kRibbonTabRow = 22;
+constexpr int kRibbonBody = 86;
+constexpr int kRibbonHeight = kRibbonTabRow + kRibbonBody;
+constexpr int kLargeIcon = 32;
+constexpr int kLargeButtonHeight = 66;
+constexpr int kSmallButtonHeight = 22;
 
 void Say(const char* format, ...) {
     va_list args;
@@ -186,12 +201,36 @@ public:
     bool PostMouseClick(const std::wstring& tag);
     bool PostKeys(const std::wstring& tag);
 
+    // The ribbon groups the add-ins put on this window's tab, as the simulated ribbon shows them.
+    std::vector<simhost::RibbonGroupView> RibbonGroups() const;
+    std::optional<simhost::RibbonButtonView> RibbonButton(const std::wstring& id) const;
+    HRESULT PressRibbon(const std::wstring& id, double* blockedMs = nullptr);
+    bool PostRibbonClick(const std::wstring& id);
+    bool PostRibbonKeys(const std::wstring& id);
+    // The colour at the centre of a ribbon button's picture, as the strip paints it.
+    bool DrawnPictureCentre(const std::wstring& id, COLORREF* colour);
+
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK BarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK RibbonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 private:
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
     LRESULT HandleBar(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT HandleRibbon(UINT msg, WPARAM wp, LPARAM lp);
+    struct RibbonItem {
+        simhost::RibbonButtonView view;
+        RECT rect;
+    };
+    struct RibbonGroupBox {
+        std::wstring label;
+        RECT rect;
+    };
+    // Where each visible ribbon button and each group lie in the ribbon strip.
+    std::vector<RibbonItem> RibbonItems(std::vector<RibbonGroupBox>* groups = nullptr) const;
+    int RibbonHitTest(POINT p) const;
+    static POINT PictureOrigin(const RibbonItem& item);
+    void PaintRibbon(HDC dc);
     void Layout();
     void PaintBar(HDC dc);
     int HitTest(POINT p) const;
@@ -201,7 +240,7 @@ private:
 
     MailClient* client_;
     int number_;
-    HWND hwnd_ = nullptr, bar_ = nullptr;
+    HWND hwnd_ = nullptr, bar_ = nullptr, ribbon_ = nullptr;
     HFONT font_ = nullptr;
     ComPtr<simhost::MailItem> mail_;
     ComPtr<simhost::Inspector> inspector_;
@@ -210,6 +249,8 @@ private:
     int focus_ = 0;      // the button the keyboard works on, by index over all rows
     int hot_ = -1;       // under the mouse
     int pressed_ = -1;   // mouse down on it
+    bool ribbonShown_ = false;
+    int ribbonFocus_ = 0, ribbonHot_ = -1, ribbonPressed_ = -1;  // as for the bar
 };
 
 MailWindow* MailClient::Open() {
@@ -252,7 +293,7 @@ bool MailWindow::Create() {
     AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
     const int offset = 30 * (number_ - 1);
     hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kMailClass, L"Untitled - Message", WS_OVERLAPPEDWINDOW,
-                            40 + offset, 30 + offset, 640, 480, nullptr, menu, instance, this);
+                            40 + offset, 30 + offset, 640, 560, nullptr, menu, instance, this);
     if (!hwnd_) return false;
     NONCLIENTMETRICSW metrics{sizeof metrics};
     SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -260,10 +301,11 @@ bool MailWindow::Create() {
     auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int id, DWORD ex = 0) {
         HWND h = CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
-                                 id == IDC_BAR ? this : nullptr);
+                                 id == IDC_BAR || id == IDC_RIBBON ? this : nullptr);
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         return h;
     };
+    ribbon_ = child(kRibbonClass, L"", WS_TABSTOP, IDC_RIBBON);
     bar_ = child(kBarClass, L"", WS_TABSTOP, IDC_BAR);
     child(L"STATIC", L"To:", 0, IDC_TO_LABEL);
     child(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, IDC_TO, WS_EX_CLIENTEDGE);
@@ -281,7 +323,9 @@ bool MailWindow::Create() {
     UpdateWindow(hwnd_);
     SetFocus(GetDlgItem(hwnd_, IDC_TO));
     SetTimer(hwnd_, kRefreshTimer, 100, nullptr);
-    Say("mail: window %d opened; its bars: %zu", number_, inspector_->Bars().All().size());
+    Say("mail: window %d opened; its bars: %zu; its ribbon groups: %zu", number_, inspector_->Bars().All().size(),
+        RibbonGroups().size());
+    for (const std::wstring& error : client_->app->GetRibbon().Errors()) Say("mail: ribbon: %s", Narrow(error).c_str());
     return true;
 }
 
@@ -373,6 +417,13 @@ std::wstring MailWindow::Signature() const {
                  (b->Picture() ? L"p" : L"") + (b->Mask() ? L"m" : L"") + L";";
         }
     }
+    for (const auto& g : RibbonGroups()) {
+        s += L"[" + g.label;
+        for (const auto& b : g.buttons)
+            s += L";" + b.id + b.label + (b.enabled ? L"+" : L"-") + (b.visible ? L"v" : L"") + (b.picture ? L"p" : L"") +
+                 std::to_wstring(b.picture.width);
+        s += L"]";
+    }
     s += L"#";
     if (mail_)
         for (auto& a : mail_->GetAttachments().All()) s += a->DisplayName() + L":" + std::to_wstring(a->Data().size()) + L";";
@@ -385,11 +436,14 @@ void MailWindow::Refresh(bool force) {
     if (!force && now == signature_) return;
     signature_ = now;
     const int rows = static_cast<int>(Rows().size());
-    if (rows != rows_) {
+    const bool ribbonShown = !RibbonGroups().empty();
+    if (rows != rows_ || ribbonShown != ribbonShown_) {
         rows_ = rows;
+        ribbonShown_ = ribbonShown;
         Layout();
     }
     InvalidateRect(bar_, nullptr, TRUE);
+    InvalidateRect(ribbon_, nullptr, TRUE);
     HWND list = GetDlgItem(hwnd_, IDC_ATTACHMENTS);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     if (mail_)
@@ -410,9 +464,11 @@ void MailWindow::Layout() {
     RECT c;
     GetClientRect(hwnd_, &c);
     const int w = c.right, h = c.bottom, m = 6;
+    const int ribbonHeight = ribbonShown_ ? kRibbonHeight : 0;
     const int barHeight = std::max(rows_, 0) * kRowHeight;
-    MoveWindow(bar_, 0, 0, w, barHeight, TRUE);
-    int y = barHeight + m;
+    MoveWindow(ribbon_, 0, 0, w, ribbonHeight, TRUE);
+    MoveWindow(bar_, 0, ribbonHeight, w, barHeight, TRUE);
+    int y = ribbonHeight + barHeight + m;
     auto place = [&](int id, int x, int yy, int ww, int hh) { MoveWindow(GetDlgItem(hwnd_, id), x, yy, ww, hh, TRUE); };
     place(IDC_TO_LABEL, m, y + 3, 60, 18);
     place(IDC_TO, 70, y, w - 70 - m, 22);
@@ -702,6 +758,326 @@ LRESULT MailWindow::HandleBar(UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(bar_, msg, wp, lp);
 }
 
+// --- the ribbon ----------------------------------------------------------------------------------
+
+std::vector<simhost::RibbonGroupView> MailWindow::RibbonGroups() const {
+    if (!inspector_ || !client_->app) return {};
+    return client_->app->GetRibbon().Groups(inspector_.Get());
+}
+
+std::optional<simhost::RibbonButtonView> MailWindow::RibbonButton(const std::wstring& id) const {
+    if (!inspector_ || !client_->app) return std::nullopt;
+    return client_->app->GetRibbon().Button(inspector_.Get(), id);
+}
+
+HRESULT MailWindow::PressRibbon(const std::wstring& id, double* blockedMs) {
+    auto button = RibbonButton(id);
+    if (!button || !button->enabled) return E_ACCESSDENIED;
+    ComPtr<simhost::Inspector> keep = inspector_;  // the add-in may close the window
+    const double t0 = NowMs();
+    const HRESULT hr = client_->app->GetRibbon().Press(keep.Get(), id);
+    const double t1 = NowMs();
+    if (blockedMs) *blockedMs = t1 - t0;
+    // Stop encodes here as on the bar, holding the client's thread.
+    if (id == L"pvlStop") {
+        client_->stopBlockedMs = t1 - t0;
+        Say("mail: Stop on the ribbon kept the client blocked for %.0f ms", t1 - t0);
+    }
+    if (IsWindow(hwnd_)) Refresh(true);
+    return hr;
+}
+
+// The tab's name as the window shows it.
+std::wstring TabCaption(const std::wstring& tab) {
+    static const std::pair<const wchar_t*, const wchar_t*> names[] = {
+        {L"TabNewMailMessage", L"Message"}, {L"TabReadMessage", L"Message"}, {L"TabContact", L"Contact"}, {L"TabAddIns", L"Add-ins"}};
+    for (auto& [id, name] : names)
+        if (tab == id) return name;
+    return tab;
+}
+
+std::vector<MailWindow::RibbonItem> MailWindow::RibbonItems(std::vector<RibbonGroupBox>* boxes) const {
+    std::vector<RibbonItem> out;
+    HDC dc = GetDC(ribbon_);
+    HGDIOBJ old = SelectObject(dc, font_);
+    auto textWidth = [&](const std::wstring& t) {
+        SIZE s{};
+        GetTextExtentPoint32W(dc, t.c_str(), static_cast<int>(t.size()), &s);
+        return static_cast<int>(s.cx);
+    };
+    const int top = kRibbonTabRow + 3;
+    int x = 6;
+    for (const auto& g : RibbonGroups()) {
+        const int groupLeft = x;
+        x += 4;
+        // Large buttons side by side; normal ones stacked three to a column, as Office lays them out.
+        int column = -1, stacked = 3, columnWidth = 0;
+        for (const auto& b : g.buttons) {
+            if (!b.visible) continue;
+            if (b.size == L"large") {
+                if (column >= 0) x = column + columnWidth + 2, column = -1, stacked = 3;
+                const int w = std::max(kLargeIcon + 12, textWidth(b.label) + 10);
+                out.push_back({b, RECT{x, top, x + w, top + kLargeButtonHeight}});
+                x += w + 2;
+                continue;
+            }
+            if (stacked == 3) {
+                if (column >= 0) x = column + columnWidth + 2;
+                column = x, stacked = 0, columnWidth = 0;
+            }
+            const int w = 4 + kIcon + 4 + textWidth(b.label) + 6;
+            const int y = top + stacked * kSmallButtonHeight;
+            out.push_back({b, RECT{column, y, column + w, y + kSmallButtonHeight}});
+            columnWidth = std::max(columnWidth, w);
+            ++stacked;
+        }
+        if (column >= 0) x = column + columnWidth + 2;
+        x = std::max(x + 4, groupLeft + textWidth(g.label) + 12);
+        if (boxes) boxes->push_back({g.label, RECT{groupLeft, kRibbonTabRow, x, kRibbonHeight}});
+        x += 2;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(ribbon_, dc);
+    return out;
+}
+
+int MailWindow::RibbonHitTest(POINT p) const {
+    auto items = RibbonItems();
+    for (size_t i = 0; i < items.size(); ++i)
+        if (PtInRect(&items[i].rect, p)) return static_cast<int>(i);
+    return -1;
+}
+
+// A picture with its alpha channel, blended over what is drawn; a disabled button's picture is
+// drawn grey and faint.
+void DrawAlphaPicture(HDC dc, int x, int y, const simhost::ReceivedPicture& pic, bool enabled) {
+    if (!pic || pic.width <= 0 || pic.height <= 0) return;
+    const size_t count = size_t(pic.width) * pic.height;
+    if (pic.pixels.size() < count || pic.alpha.size() < count) return;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), pic.width, -pic.height, 1, 32, BI_RGB};
+    void* bits = nullptr;
+    pvl::UniqueGdiObject bitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits) return;
+    auto* out = static_cast<DWORD*>(bits);
+    for (size_t i = 0; i < count; ++i) {
+        int r = GetRValue(pic.pixels[i]), g = GetGValue(pic.pixels[i]), b = GetBValue(pic.pixels[i]);
+        int a = pic.alpha[i];
+        if (!enabled) {
+            r = g = b = 96 + (r * 30 + g * 59 + b * 11) / 200;
+            a /= 2;
+        }
+        // AlphaBlend (gdi32 exports it as GdiAlphaBlend) takes premultiplied colour.
+        out[i] = DWORD(a) << 24 | DWORD(r * a / 255) << 16 | DWORD(g * a / 255) << 8 | DWORD(b * a / 255);
+    }
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(memory, bitmap.get());
+    const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    GdiAlphaBlend(dc, x, y, pic.width, pic.height, memory, 0, 0, pic.width, pic.height, blend);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+}
+
+POINT MailWindow::PictureOrigin(const RibbonItem& item) {
+    const RECT& r = item.rect;
+    if (item.view.size == L"large") return POINT{(r.left + r.right - kLargeIcon) / 2, r.top + 4};
+    return POINT{r.left + 4, r.top + (kSmallButtonHeight - kIcon) / 2};
+}
+
+bool MailWindow::DrawnPictureCentre(const std::wstring& id, COLORREF* colour) {
+    RECT c;
+    GetClientRect(ribbon_, &c);
+    if (c.right <= 0 || c.bottom <= 0) return false;
+    bool found = false;
+    HDC screen = GetDC(ribbon_);
+    HDC memory = CreateCompatibleDC(screen);
+    pvl::UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, c.right, c.bottom));
+    if (memory && bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap.get());
+        PaintRibbon(memory);
+        for (const auto& item : RibbonItems()) {
+            if (item.view.id != id || !item.view.picture) continue;
+            const POINT at = PictureOrigin(item);
+            *colour = GetPixel(memory, at.x + item.view.picture.width / 2, at.y + item.view.picture.height / 2);
+            found = true;
+        }
+        SelectObject(memory, old);
+    }
+    if (memory) DeleteDC(memory);
+    ReleaseDC(ribbon_, screen);
+    return found;
+}
+
+void MailWindow::PaintRibbon(HDC dc) {
+    RECT client;
+    GetClientRect(ribbon_, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+    const auto groups = RibbonGroups();
+    if (groups.empty()) return;
+    HGDIOBJ oldFont = SelectObject(dc, font_);
+    SetBkMode(dc, TRANSPARENT);
+    // The tab row: the tab the groups sit on, selected, over a light body.
+    RECT body{0, kRibbonTabRow, client.right, client.bottom};
+    FillRect(dc, &body, GetSysColorBrush(COLOR_WINDOW));
+    const std::wstring tab = TabCaption(groups.front().tab);
+    SIZE ts{};
+    GetTextExtentPoint32W(dc, tab.c_str(), static_cast<int>(tab.size()), &ts);
+    RECT tabRect{6, 3, 6 + ts.cx + 20, kRibbonTabRow + 1};
+    FillRect(dc, &tabRect, GetSysColorBrush(COLOR_WINDOW));
+    DrawEdge(dc, &tabRect, EDGE_ETCHED, BF_LEFT | BF_TOP | BF_RIGHT);
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    DrawTextW(dc, tab.c_str(), -1, &tabRect, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+    RECT line{0, client.bottom - 2, client.right, client.bottom};
+    DrawEdge(dc, &line, EDGE_ETCHED, BF_BOTTOM);
+
+    std::vector<RibbonGroupBox> boxes;
+    const auto items = RibbonItems(&boxes);
+    for (const auto& box : boxes) {
+        RECT label{box.rect.left, box.rect.bottom - 20, box.rect.right, box.rect.bottom - 2};
+        SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+        DrawTextW(dc, box.label.c_str(), -1, &label, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+        RECT separator{box.rect.right - 2, box.rect.top + 4, box.rect.right, box.rect.bottom - 4};
+        DrawEdge(dc, &separator, EDGE_ETCHED, BF_RIGHT);
+    }
+    const bool focused = GetFocus() == ribbon_;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto& b = items[i].view;
+        RECT r = items[i].rect;
+        const int index = static_cast<int>(i);
+        if (b.enabled && index == ribbonPressed_ && index == ribbonHot_) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
+        else if (b.enabled && (index == ribbonHot_ || (focused && index == ribbonFocus_))) DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
+        const bool large = b.size == L"large";
+        const POINT at = PictureOrigin(items[i]);
+        DrawAlphaPicture(dc, at.x, at.y, b.picture, b.enabled);
+        RECT text = large ? RECT{r.left + 2, r.top + 4 + kLargeIcon + 2, r.right - 2, r.bottom}
+                          : RECT{r.left + 4 + kIcon + 4, r.top, r.right, r.bottom};
+        SetTextColor(dc, GetSysColor(b.enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+        DrawTextW(dc, b.label.c_str(), -1, &text,
+                  (large ? DT_CENTER | DT_WORDBREAK : DT_SINGLELINE | DT_VCENTER) | DT_NOPREFIX);
+        if (focused && index == ribbonFocus_) {
+            RECT f = r;
+            InflateRect(&f, -2, -2);
+            DrawFocusRect(dc, &f);
+        }
+    }
+    SelectObject(dc, oldFont);
+}
+
+bool MailWindow::PostRibbonClick(const std::wstring& id) {
+    for (const auto& item : RibbonItems()) {
+        if (item.view.id != id) continue;
+        const LPARAM at = MAKELPARAM((item.rect.left + item.rect.right) / 2, (item.rect.top + item.rect.bottom) / 2);
+        PostMessageW(ribbon_, WM_MOUSEMOVE, 0, at);
+        PostMessageW(ribbon_, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(ribbon_, WM_LBUTTONUP, 0, at);
+        return true;
+    }
+    return false;
+}
+
+bool MailWindow::PostRibbonKeys(const std::wstring& id) {
+    const auto items = RibbonItems();
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].view.id != id) continue;
+        SetFocus(ribbon_);
+        PostMessageW(ribbon_, WM_KEYDOWN, VK_HOME, 0);
+        for (size_t n = 0; n < i; ++n) PostMessageW(ribbon_, WM_KEYDOWN, VK_RIGHT, 0);
+        PostMessageW(ribbon_, WM_KEYDOWN, VK_RETURN, 0);
+        return true;
+    }
+    return false;
+}
+
+LRESULT CALLBACK MailWindow::RibbonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE)
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
+    auto* self = reinterpret_cast<MailWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && msg == WM_NCCREATE) self->ribbon_ = hwnd;
+    if (!self || self->ribbon_ != hwnd) return DefWindowProcW(hwnd, msg, wp, lp);
+    return self->HandleRibbon(msg, wp, lp);
+}
+
+LRESULT MailWindow::HandleRibbon(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(ribbon_, &ps);
+            PaintRibbon(dc);
+            EndPaint(ribbon_, &ps);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_GETDLGCODE: {
+            const MSG* m = reinterpret_cast<const MSG*>(lp);
+            if (m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN) return DLGC_WANTALLKEYS;
+            return DLGC_WANTARROWS | DLGC_WANTCHARS;
+        }
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            InvalidateRect(ribbon_, nullptr, FALSE);
+            return 0;
+        case WM_MOUSEMOVE: {
+            const int hit = RibbonHitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+            if (hit != ribbonHot_) {
+                ribbonHot_ = hit;
+                InvalidateRect(ribbon_, nullptr, FALSE);
+                TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, ribbon_, 0};
+                TrackMouseEvent(&t);
+            }
+            return 0;
+        }
+        case WM_MOUSELEAVE:
+            ribbonHot_ = -1;
+            InvalidateRect(ribbon_, nullptr, FALSE);
+            return 0;
+        case WM_LBUTTONDOWN:
+            ribbonPressed_ = RibbonHitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+            ribbonHot_ = ribbonPressed_;
+            if (ribbonPressed_ >= 0) ribbonFocus_ = ribbonPressed_;
+            SetCapture(ribbon_);
+            InvalidateRect(ribbon_, nullptr, FALSE);
+            return 0;
+        case WM_LBUTTONUP: {
+            const int hit = RibbonHitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+            const int was = ribbonPressed_;
+            ribbonPressed_ = -1;
+            ReleaseCapture();
+            InvalidateRect(ribbon_, nullptr, FALSE);
+            if (hit >= 0 && hit == was) PressRibbon(RibbonItems()[hit].view.id);
+            return 0;
+        }
+        case WM_KEYDOWN: {
+            const int count = static_cast<int>(RibbonItems().size());
+            if (count == 0) break;
+            switch (wp) {
+                case VK_LEFT:
+                case VK_UP:
+                    ribbonFocus_ = (ribbonFocus_ + count - 1) % count;
+                    InvalidateRect(ribbon_, nullptr, FALSE);
+                    return 0;
+                case VK_RIGHT:
+                case VK_DOWN:
+                    ribbonFocus_ = (ribbonFocus_ + 1) % count;
+                    InvalidateRect(ribbon_, nullptr, FALSE);
+                    return 0;
+                case VK_HOME:
+                    ribbonFocus_ = 0;
+                    InvalidateRect(ribbon_, nullptr, FALSE);
+                    return 0;
+                case VK_SPACE:
+                case VK_RETURN:
+                    ribbonFocus_ = std::min(ribbonFocus_, count - 1);
+                    PressRibbon(RibbonItems()[ribbonFocus_].view.id);
+                    return 0;
+            }
+            break;
+        }
+    }
+    return DefWindowProcW(ribbon_, msg, wp, lp);
+}
+
 // --- the script ----------------------------------------------------------------------------------
 
 void CALLBACK AboutTimer(HWND, UINT, UINT_PTR id, DWORD);
@@ -816,6 +1192,36 @@ bool Script::Run(const Step& s) {
             !b ? "missing" : b->Enabled() ? "enabled" : "disabled");
         return ok;
     }
+    if (s.verb == L"ribbon") return w->PostRibbonClick(s.arg);
+    if (s.verb == L"ribbonkey") return w->PostRibbonKeys(s.arg);
+    if (s.verb == L"expectribbon") {
+        // ID+ : the ribbon button is enabled; ID- : disabled; either way it must be there.
+        if (s.arg.size() < 2) return false;
+        const bool enabled = s.arg.back() == L'+';
+        const std::wstring id = s.arg.substr(0, s.arg.size() - 1);
+        auto b = w->RibbonButton(id);
+        Say("mail: ribbon %s is %s", Narrow(id).c_str(), !b ? "missing" : b->enabled ? "enabled" : "disabled");
+        return b && b->enabled == enabled;
+    }
+    if (s.verb == L"expectdrawn") {
+        // ID+ : the picture's centre is painted in the picture's own colour; ID- : painted grey
+        // instead, as disabled.
+        if (s.arg.size() < 2) return false;
+        const std::wstring id = s.arg.substr(0, s.arg.size() - 1);
+        auto b = w->RibbonButton(id);
+        COLORREF c = 0;
+        if (!b || !b->picture || !w->DrawnPictureCentre(id, &c)) {
+            Say("mail: ribbon %s has no picture drawn", Narrow(id).c_str());
+            return false;
+        }
+        const COLORREF own = b->picture.At(b->picture.height / 2, b->picture.width / 2);
+        const int distance = std::max({std::abs(GetRValue(c) - GetRValue(own)), std::abs(GetGValue(c) - GetGValue(own)),
+                                       std::abs(GetBValue(c) - GetBValue(own))});
+        const int spread = std::max({GetRValue(c), GetGValue(c), GetBValue(c)}) - std::min({GetRValue(c), GetGValue(c), GetBValue(c)});
+        Say("mail: ribbon %s is drawn #%02X%02X%02X (its picture #%02X%02X%02X)", Narrow(id).c_str(), GetRValue(c),
+            GetGValue(c), GetBValue(c), GetRValue(own), GetGValue(own), GetBValue(own));
+        return s.arg.back() == L'+' ? distance <= 8 : distance > 24 && spread < 16;
+    }
     if (s.verb == L"attachments") {
         const size_t n = w->Mail()->GetAttachments().All().size();
         Say("mail: %zu attachment(s)", n);
@@ -907,7 +1313,12 @@ bool RegisterClasses(HINSTANCE instance) {
     bar.hInstance = instance;
     bar.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     bar.lpszClassName = kBarClass;
-    return RegisterClassExW(&mail) && RegisterClassExW(&bar);
+    WNDCLASSEXW ribbon{sizeof ribbon};
+    ribbon.lpfnWndProc = &MailWindow::RibbonProc;
+    ribbon.hInstance = instance;
+    ribbon.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    ribbon.lpszClassName = kRibbonClass;
+    return RegisterClassExW(&mail) && RegisterClassExW(&bar) && RegisterClassExW(&ribbon);
 }
 
 int Run(const std::wstring& outDir, const std::wstring& scriptText) {

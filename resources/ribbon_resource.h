@@ -9,3 +9,8 @@
 #define IDB_RIBBON_PLAY 203
 #define IDB_RIBBON_STOP 205
 #define IDB_RIBBON_PRODUCT_SMALL 211
+
+#ifndef RC_INVOKED
+// The callback names ribbon_compose.xml uses: the add-in's IDispatch must resolve every one of them.
+inline constexpr const wchar_t* kRibbonComposeCallbacks[] = {L"onLoad", L"onAction", L"getEnabled", L"getImage"};
+#endif

@@ -79,8 +79,10 @@ HRESULT AddinLoader::StartUp(Application* application) {
     Ribbon& ribbon = application->GetRibbon();
     for (size_t i = before; i < loaded_.size(); ++i) {
         if (ribbon.Attached()) break;
-        // A ribbon that cannot take the add-in leaves it with its command bars only, as in Office.
-        if (SUCCEEDED(ribbon.Attach(loaded_[i].object.Get(), loaded_[i].progId))) loaded_[i].ribbon = &ribbon;
+        // An add-in without IRibbonExtensibility keeps its command bars only, as in Office; the
+        // ribbon goes to the next one.
+        if (ribbon.Attach(loaded_[i].object.Get(), loaded_[i].progId) == S_OK) loaded_[i].ribbon = &ribbon;
+        else ribbon.Detach();
     }
     return hr;
 }

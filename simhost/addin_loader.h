@@ -48,7 +48,8 @@ public:
     // load is skipped, as the client does; the first failure is returned.
     HRESULT StartUp(IDispatch* application);
     // The same for the simulated client's application, whose ribbon then gets the add-in object
-    // as Office's does (the simulated ribbon serves one add-in: the first one loaded).
+    // as Office's does (the simulated ribbon serves one add-in: the first one loaded that answers
+    // IRibbonExtensibility).
     HRESULT StartUp(Application* application);
     // Disconnects and releases every add-in, then lets its module go once DllCanUnloadNow agrees.
     // Returns S_FALSE if a module refused to unload (it then stays loaded, as under COM).

@@ -22,8 +22,7 @@ constexpr wchar_t kRead[] = L"Microsoft.Outlook.Mail.Read";
 constexpr wchar_t kContact[] = L"Microsoft.Outlook.Contact";
 constexpr wchar_t kNamespace[] = L"http://schemas.microsoft.com/office/2009/07/customui";
 
-// The callback names the module's XML uses: the add-in's IDispatch must resolve every one of them.
-const std::set<std::wstring> kModuleCallbacks = {L"onLoad", L"onAction", L"getEnabled", L"getImage"};
+const std::set<std::wstring> kModuleCallbacks(std::begin(kRibbonComposeCallbacks), std::end(kRibbonComposeCallbacks));
 
 std::string Narrow(const std::wstring& s) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A voice mail written in Parvaline Mail's window, as a user would see it: the add-in registered
 # with regsvr32, the mail client started on an Xvfb display (the X11 graphics driver, in a copy of
-# the project's prefix), a script pressing Record, Stop, the product button and Play, the mail
-# saved as .eml; screenshots taken by the client itself at each moment.
+# the project's prefix), a script pressing Record and Stop on the ribbon group, then the product
+# button and Play, the mail saved as .eml; screenshots taken by the client itself at each moment.
 #   tools/mail-demo.sh BUILD_DIR OUT_DIR [SECONDS] [--real-device]
 # Writes to OUT_DIR: Voice message.eml, Parvaline.mp3, Parvaline.wav, mail-recording.png,
 # mail-recorded.png, about.png, about-with-mail.png, mail.log. The last line of mail.log is the summary.
@@ -69,7 +69,8 @@ rm -f "$build/Parvaline.wav" "$build/Parvaline.mp3" "$build/parvaline.wav"
 # Record for SECONDS: the first screenshot half-way through, while the recording runs.
 half=$(awk -v s="$seconds" 'BEGIN { printf "%.2f", s / 2 }')
 eml="$out/Voice message.eml"
-script="wait:1,to:someone@example.com,subject:Voice message from Parvaline,record:$half,shot:mail-recording,wait:$half,stop,wait:0.5,shot:mail-recorded,about:about,play,save:$(winpath "$eml")"
+# Record and Stop are pressed on the ribbon's "Voice message" group; the bar stays in the same window.
+script="wait:1,to:someone@example.com,subject:Voice message from Parvaline,ribbon:pvlRecord,wait:$half,shot:mail-recording,wait:$half,ribbon:pvlStop,wait:0.5,shot:mail-recorded,about:about,play,save:$(winpath "$eml")"
 rc=0
 "$PVL_WINE" "$build/pvlMail.exe" --out "$(winpath "$out")" --script "$script" </dev/null >>"$log" 2>&1 || rc=$?
 for bmp in "$out"/*.bmp; do
