@@ -73,9 +73,9 @@ build_lame() {
     say "lame.exe ($arch): built ($(stat -c %s "$out") bytes)"
 }
 
-# Whether this machine's kernel runs 32-bit programs: 32-bit Wine needs it, and some kernels are
-# built without it ("Exec format error"). The 64-bit build is tested wherever the 32-bit one cannot be.
-runs_x86() { /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; }
+# Whether this machine's kernel runs 32-bit programs (tools/wine-env.sh tells). The 64-bit build is
+# tested wherever the 32-bit one cannot be.
+runs_x86() { pvl_runs_x86; }
 
 # A private Wine prefix per architecture: no display needed (null graphics driver), no crash
 # debugger, audio through ALSA (whose default device is set up by tools/wine-run).
