@@ -41,8 +41,9 @@ pvl_wine_server_stop() {
 }
 
 # Whether this machine runs 32-bit programs: 32-bit Wine needs it, and some kernels are built
-# without it ("Exec format error").
-pvl_runs_x86() { /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; }
+# without it ("Exec format error"). PVL_NO_X86=1 answers no, to try the other kind of machine's
+# path on one that runs both.
+pvl_runs_x86() { [ -z "${PVL_NO_X86:-}" ] && /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; }
 
 # The architecture of a Windows module, from its PE header: x86 or x64 (empty when neither).
 pvl_pe_arch() {
