@@ -168,10 +168,32 @@ mail_records() {  # DIR CLIENT_BUILD_DIR LABEL
     fi
 }
 
-build_of() { [ "$1" = x86 ] && echo "$x86" || echo "$x64"; }
+# Which regsvr32 the Setup program started, from Wine's process trace in its log: the folder
+# (system32, Sysnative or SysWOW64) it was started from.
+regsvr32_folder() {  # LOG
+    grep -o 'CreateProcessInternalW app [^ ]* cmdline L"\\"C:\\\\windows\\\\[A-Za-z0-9]*\\\\regsvr32.exe' "$1" | head -n1 \
+        | sed 's/.*windows\\\\\([A-Za-z0-9]*\)\\\\regsvr32.exe/\1/' | tr 'A-Z' 'a-z'
+}
+# The regsvr32 that registers an add-in of bitness WANT: the one of the add-in's bitness, reached
+# from the Setup program's bitness.
+expected_regsvr32() {  # WANT
+    if [ "$arch" = x86 ]; then echo system32
+    elif [ "$1" = x86 ]; then echo syswow64
+    elif [ "$setup_arch" = x86 ]; then echo sysnative
+    else echo system32
+    fi
+}
+check_regsvr32() {  # LOG WANT LABEL
+    local used; used=$(regsvr32_folder "$1")
+    [ "$used" = "$(expected_regsvr32 "$2")" ] \
+        && pass "$3: registered with C:\\windows\\$used\\regsvr32.exe, the $2 one for this $setup_arch Setup on $arch Windows" \
+        || fail "$3: registered with '${used:-no regsvr32}', not $(expected_regsvr32 "$2") (the $2 regsvr32 for a $setup_arch Setup on $arch Windows)"
+}
+# The Setup program, with Wine's process trace in its log.
+setup_() { WINEDEBUG=+process wine_ "$work/Parvaline-Setup.exe" "$@"; }
 
 # --- a silent installation: Windows' own bitness, as no Outlook bitness is recorded ---
-rc=0; wine_ "$work/Parvaline-Setup.exe" /S >"$work/install.log" 2>&1 || rc=$?
+rc=0; setup_ /S >"$work/install.log" 2>&1 || rc=$?
 [ $rc = 0 ] && pass "silent installation (exit 0)" || fail "silent installation exited with $rc"
 dir=$(installed_dir)
 if [ -z "$dir" ]; then
@@ -196,6 +218,7 @@ cmp -s "$dir/lame.exe" "$build/lame.exe" || fail "the installed encoder is not t
 query "$uninstall_key" UninstallString | grep -q 'Uninstall.exe' || fail "no UninstallString"
 query "$uninstall_key" InstallLocation | grep -qi 'Programs\\Parvaline' || fail "no InstallLocation"
 check_registration "$dir" "$arch" "$arch"
+check_regsvr32 "$work/install.log" "$arch" "$arch"
 mail_records "$dir" "$build" "$arch"
 uninstall_and_check "$dir" "$arch"
 
@@ -203,7 +226,7 @@ if [ "$arch" = x64 ]; then
     # --- an Outlook recorded as 32-bit on 64-bit Windows gets the x86 build ---
     # HKLM is written by the test in its own prefix; the installer only reads it.
     wine_ reg add "$office" /v Bitness /d x86 /f >/dev/null 2>&1
-    rc=0; wine_ "$work/Parvaline-Setup.exe" /S >"$work/install-x86.log" 2>&1 || rc=$?
+    rc=0; setup_ /S >"$work/install-x86.log" 2>&1 || rc=$?
     dir=$(installed_dir)
     if [ -n "$dir" ] && [ -f "$dir/pvlAddIn.dll" ]; then
         [ "$(query "$uninstall_key" Architecture)" = x86 ] && pass "Outlook recorded as x86: the x86 build was chosen" \
@@ -212,6 +235,7 @@ if [ "$arch" = x64 ]; then
         if pvl_runs_x86; then
             [ $rc = 0 ] && pass "x86 on 64-bit Windows: installation exit 0" || fail "x86 on 64-bit Windows: installation exited with $rc"
             check_registration "$dir" x86 "x86 on x64"
+            check_regsvr32 "$work/install-x86.log" x86 "x86 on x64"
             if [ "$x86" != "$build" ] && [ -f "$x86/pvlMail.exe" ]; then
                 mail_records "$dir" "$x86" "x86-on-x64"
             else
@@ -226,11 +250,12 @@ if [ "$arch" = x64 ]; then
         fail "installing for a 32-bit Outlook left no add-in (exit $rc)"
     fi
     # --- /ARCH= on the command line decides over what the system records ---
-    rc=0; wine_ "$work/Parvaline-Setup.exe" /S /ARCH=x64 >"$work/install-arch.log" 2>&1 || rc=$?
+    rc=0; setup_ /S /ARCH=x64 >"$work/install-arch.log" 2>&1 || rc=$?
     dir=$(installed_dir)
     if [ $rc = 0 ] && [ -n "$dir" ] && [ "$(query "$uninstall_key" Architecture)" = x64 ] && cmp -s "$dir/pvlAddIn.dll" "$x64/pvlAddIn.dll"; then
         pass "/ARCH=x64 installs the x64 build although Outlook is recorded as x86"
         check_registration "$dir" x64 "/ARCH=x64"
+        check_regsvr32 "$work/install-arch.log" x64 "/ARCH=x64"
     else
         fail "/ARCH=x64 did not install the x64 build (exit $rc)"
     fi
