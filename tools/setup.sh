@@ -133,7 +133,7 @@ case "${1:-all}" in
         install_packages
         build_lame x86; build_lame x64
         arches=$(test_arches)
-        runs_x86 || say "note: this kernel cannot run 32-bit programs; the 32-bit add-in is built and checked, and the 64-bit build of the same sources runs the tests"
+        runs_x86 || say "note: this machine cannot run 32-bit programs${PVL_NO_X86:+ (PVL_NO_X86 is set)}; the 32-bit add-in is built and checked, and the 64-bit build of the same sources runs the tests"
         for a in $arches; do make_prefix "$a"; done
         echo "$arches" >"$build/test-arches" ;;
     *) fail "unknown step '$1'" "usage: $0 [all|prefix]" ;;
