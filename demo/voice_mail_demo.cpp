@@ -8,8 +8,12 @@
 #include "addin/identity.h"
 #include "common/raii.h"
 #include "simhost/simhost.h"
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -50,6 +54,47 @@ LONGLONG FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA d{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return -1;
     return (LONGLONG(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+std::vector<char> ReadAll(const std::wstring& path) {
+    pvl::UniqueFile f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::vector<char> data;
+    LARGE_INTEGER size{};
+    if (!f || !GetFileSizeEx(f.get(), &size) || size.QuadPart > (1LL << 30)) return data;
+    data.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!data.empty() && (!ReadFile(f.get(), data.data(), static_cast<DWORD>(data.size()), &read, nullptr) ||
+                          read != data.size()))
+        data.clear();
+    return data;
+}
+
+// Seconds of sound in a 16-bit mono wave file: 50 ms stretches above -44 dBFS. A capture device
+// that hears nothing (none connected, muted, another one than meant) still gives a recording of
+// the right length, so the length says nothing; below half a second of sound nothing was heard.
+double SecondsOfSound(const std::wstring& path) {
+    const std::vector<char> file = ReadAll(path);
+    if (file.size() <= 44) return 0;
+    const size_t count = (file.size() - 44) / 2;
+    const auto* samples = reinterpret_cast<const int16_t*>(file.data() + 44);
+    constexpr size_t kWindow = 800;  // 50 ms at 16 kHz
+    size_t loud = 0;
+    for (size_t start = 0; start + kWindow <= count; start += kWindow) {
+        double sum = 0;
+        for (size_t i = start; i < start + kWindow; ++i) sum += double(samples[i]) * samples[i];
+        if (std::sqrt(sum / kWindow) >= 200) ++loud;
+    }
+    return loud * 0.05;
+}
+
+// The device the recording came from, for the message when it heard nothing.
+std::string CaptureDevice() {
+    const char* file = std::getenv("PVL_CAPTURE_FILE");
+    if (file && *file)
+        return std::string("ALSA's default device from tools/alsa-pvl.conf, reading ") + file +
+               " (check that the file holds the spoken sentence and that ALSA_CONFIG_PATH names tools/alsa-pvl.conf)";
+    return "this machine's default capture device (check that a microphone is connected, not muted, its capture level "
+           "raised, and that ALSA's default device is the one it is on)";
 }
 
 simhost::CommandBarButton* BarButton(simhost::Inspector* inspector, size_t index) {
@@ -116,13 +161,26 @@ int Run(const std::wstring& outDir, DWORD recordMs) {
         std::printf("demo: the mail has %zu attachment(s): %ls, %zu bytes\n", attachments.size(),
                     attachments.front()->DisplayName().c_str(), mp3.size());
 
+        const double sound = SecondsOfSound(wave);
+        if (sound < 0.5) {
+            std::fprintf(stderr, "demo: FAILED: the recording is silent (%.1f s, %.2f s of sound): %s\n", seconds, sound,
+                         CaptureDevice().c_str());
+            inspector->CloseWindow();
+            addin->OnDisconnection(ext_dm_HostShutdown, nullptr);
+            client.app->CloseAll();
+            return 3;
+        }
+        std::printf("demo: the recording holds %.1f s of sound\n", sound);
+
         std::printf("demo: Play\n");
         play->Click();
         Pump(60000, [](void* b) { return static_cast<simhost::CommandBarButton*>(b)->Enabled(); }, play);
         std::printf("demo: playback %s\n", play->Enabled() ? "ended" : "did not end within a minute");
 
-        std::printf("summary: recording %.1f s, MP3 %zu bytes (%.0f kbit/s), mail client blocked %.0f ms in Stop\n",
-                    seconds, mp3.size(), seconds > 0 ? mp3.size() * 8 / seconds / 1000 : 0.0, blockedMs);
+        std::printf("summary: recording %.1f s, MP3 %zu bytes (%.0f kbit/s), mail client blocked %.0f ms in Stop; "
+                    "the %s build\n",
+                    seconds, mp3.size(), seconds > 0 ? mp3.size() * 8 / seconds / 1000 : 0.0, blockedMs,
+                    sizeof(void*) == 4 ? "x86 (32-bit)" : "x64 (64-bit)");
         inspector->CloseWindow();
         addin->OnDisconnection(ext_dm_HostShutdown, nullptr);
     }

@@ -8,17 +8,24 @@
 ;   /DPVL_LAME_DIR=...                   Debian's LAME source folder, for its licence texts
 ;   /DPVL_HELP_DIR=...                   the help pages (help/)
 ;   /DPVL_NOTICE=...                     installer/third-party.txt
-;   /DPVL_STUB=amd64|x86                 the installer's own architecture
+;   /DPVL_STUB=x86|amd64                 the installer's own architecture: x86 (x86-unicode, the
+;                                        shipped one, runs on every Windows) or amd64 (64-bit only)
 ;   /DPVL_OUTFILE=...                    where the Setup program goes
 ;
 ; Which build is installed must match the mail client's bitness, not the system's: a 32-bit
 ; client on 64-bit Windows loads only 32-bit add-ins. The installer reads the bitness the client
 ; records at installation; when it cannot tell, the user chooses (a page, or /ARCH=x86|x64 on the
 ; command line); a silent installation that cannot tell takes the system's bitness.
+;
+; A 32-bit Setup on 64-bit Windows sees the 32-bit registry view and the 32-bit system folder by
+; default; for a 64-bit Outlook it therefore registers with the 64-bit regsvr32 (through the alias
+; Sysnative) and reads and cleans the add-in's keys in the 64-bit view.
 
 Unicode true
 !if "${PVL_STUB}" == "amd64"
     Target amd64-unicode
+!else
+    Target x86-unicode
 !endif
 
 !include "MUI2.nsh"
@@ -98,7 +105,9 @@ Function DetectClientBitness
         ${EndIf}
         IntOp $1 $1 + 1
     ${LoopUntil} $1 > 1
-    SetRegView lastused
+    ; Back to the process's own view ("lastused" would be the 64-bit one set in the loop, which
+    ; 32-bit Windows does not have).
+    SetRegView default
     ${If} $2 == "x64"
     ${OrIf} $2 == "X64"
         StrCpy $2 "x64"
@@ -197,6 +206,27 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+; The registry view of the add-in's bitness: its registration lands there, and so does what the
+; uninstaller cleans up after it. The list of installed programs is read from the native view.
+!macro AddinRegView arch
+    ${If} ${RunningX64}
+        ${If} ${arch} == "x64"
+            SetRegView 64
+        ${Else}
+            SetRegView 32
+        ${EndIf}
+    ${Else}
+        SetRegView default
+    ${EndIf}
+!macroend
+!macro NativeRegView
+    ${If} ${RunningX64}
+        SetRegView 64
+    ${Else}
+        SetRegView default
+    ${EndIf}
+!macroend
+
 Section "Parvaline" SecMain
     SectionIn RO
     ${If} $Arch == "x64"
@@ -225,6 +255,7 @@ Section "Parvaline" SecMain
 
     ; The entry in the user's list of installed programs, written before registration so that a
     ; failed registration can still be undone from there.
+    !insertmacro NativeRegView
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
@@ -241,6 +272,7 @@ Section "Parvaline" SecMain
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 
     ; The add-in registers itself (per user) through its DllRegisterServer.
+    !insertmacro AddinRegView $Arch
     !insertmacro Regsvr32Path $1 $Arch
     DetailPrint "Registering the add-in with $1"
     ClearErrors
@@ -256,6 +288,7 @@ Section "Parvaline" SecMain
 SectionEnd
 
 Function un.onInit
+    !insertmacro NativeRegView
     ReadRegStr $Arch HKCU "${UNINSTALL_KEY}" "Architecture"
     ${If} $Arch == ""
         StrCpy $Arch "x86"
@@ -269,6 +302,7 @@ Section "Uninstall"
         ExecWait '"$1" /u /s "$INSTDIR\pvlAddIn.dll"' $0
     ${EndIf}
     ; What the add-in's own unregistration removes, removed again in case it could not run.
+    !insertmacro AddinRegView $Arch
     DeleteRegKey HKCU "Software\Microsoft\Office\Outlook\Addins\${PROGID}"
     DeleteRegKey HKCU "Software\Classes\${PROGID}"
     DeleteRegKey HKCU "Software\Classes\CLSID\${CLSID}"
@@ -276,6 +310,11 @@ Section "Uninstall"
     DeleteRegKey HKCU "Software\Classes\Interface\${IID}"
     DeleteRegKey /ifempty HKCU "Software\Microsoft\Office\Outlook\Addins"
     DeleteRegKey /ifempty HKCU "Software\Microsoft\Office\Outlook"
+    ; The parents the registration made where this user had none (a fresh profile).
+    DeleteRegKey /ifempty HKCU "Software\Microsoft\Office"
+    DeleteRegKey /ifempty HKCU "Software\Classes\CLSID"
+    DeleteRegKey /ifempty HKCU "Software\Classes\TypeLib"
+    DeleteRegKey /ifempty HKCU "Software\Classes\Interface"
 
     Delete "$INSTDIR\pvlAddIn.dll"
     Delete "$INSTDIR\lame.exe"
@@ -293,6 +332,7 @@ Section "Uninstall"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"
     RMDir "$LOCALAPPDATA\Programs"
+    !insertmacro NativeRegView
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
     ; Made by the installation when this user had no other per-user program.
     DeleteRegKey /ifempty HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall"

@@ -9,7 +9,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${1:?usage: mail_client_test.sh BUILD_DIR}" && pwd)
 work=$build/mail-client-test
 rm -rf "$work"; mkdir -p "$work"
-run() { "$root/tools/wine-run" --arch x64 "$@"; }
+source "$root/tools/wine-env.sh"
+arch=$(pvl_pe_arch "$build/pvlMail.exe")
+run() { timeout -k 10 240 "$root/tools/wine-run" --arch "$arch" "$@"; }
 winpath() { echo "Z:${1//\//\\}"; }
 export PVL_CAPTURE_FILE=$build/audio/speech.raw
 dll=$(winpath "$build/pvlAddIn.dll")
@@ -26,6 +28,7 @@ run "$build/pvlMail.exe" --out "$(winpath "$work")" --script "$script" >"$work/m
 rc=$?
 grep -E '^(mail|script|summary)' "$work/mail.log"
 failures=0
+[ $rc = 124 ] && echo "FAIL: MailClient: Parvaline Mail did not end within 240 s (see $work/mail.log)"
 [ $rc = 0 ] || { echo "FAIL: Parvaline Mail exited with $rc (see $work/mail.log)"; failures=1; }
 grep -q "loaded add-in pvlAddIn.Connect from $(printf '%s' "$dll" | sed 's/\\/\\\\/g')" "$work/mail.log" \
     || { echo "FAIL: the add-in was not loaded from the registered path"; failures=1; }

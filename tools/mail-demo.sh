@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A voice mail written in Parvaline Mail's window, as a user would see it: the add-in registered
 # with regsvr32, the mail client started on an Xvfb display (the X11 graphics driver, in a copy of
-# the project's prefix), a script pressing Record and Stop on the ribbon group, then the product
-# button and Play, the mail saved as .eml; screenshots taken by the client itself at each moment.
+# the project's prefix of the build's architecture), a script pressing Record and Stop on the ribbon
+# group, then the product button and Play, the mail saved as .eml; screenshots taken by the client
+# itself at each moment.
 #   tools/mail-demo.sh BUILD_DIR OUT_DIR [SECONDS] [--real-device]
 # Writes to OUT_DIR: Voice message.eml, Parvaline.mp3, Parvaline.wav, mail-recording.png,
 # mail-recorded.png, about.png, about-with-mail.png, mail.log. The last line of mail.log is the summary.
@@ -30,9 +31,11 @@ if [ -z "$display" ]; then
 fi
 export PVL_DISPLAY=$display
 source "$root/tools/wine-env.sh"
-pvl_wine_env x64
+arch=$(pvl_pe_arch "$build/pvlAddIn.dll")
+[ -n "$arch" ] || { echo "mail-demo: $build/pvlAddIn.dll is not a Windows module" >&2; exit 2; }
+pvl_wine_env "$arch"
 base=$WINEPREFIX
-export WINEPREFIX=$pvl_build/wineprefix-x64-x11
+export WINEPREFIX=$pvl_build/wineprefix-$arch-x11
 [ -d "$WINEPREFIX" ] || cp -a "$base" "$WINEPREFIX"
 if [ -n "$real" ]; then
     unset ALSA_CONFIG_PATH   # the machine's own default capture device
@@ -63,7 +66,7 @@ sleep 1
 winpath() { echo "Z:${1//\//\\}"; }
 dll=$(winpath "$build/pvlAddIn.dll")
 "$PVL_WINE" regsvr32 /s "$dll" >>"$log" 2>&1 </dev/null || { echo "mail-demo: regsvr32 $dll failed" >&2; exit 1; }
-echo "mail-demo: registered $dll" >>"$log"
+echo "mail-demo: registered $dll ($arch)" >>"$log"
 rm -f "$build/Parvaline.wav" "$build/Parvaline.mp3" "$build/parvaline.wav"
 
 # Record for SECONDS: the first screenshot half-way through, while the recording runs.

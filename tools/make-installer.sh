@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds Parvaline's installer with NSIS (Debian's nsis package): one Setup program that carries
 # the x86 and the x64 build and installs the one matching the mail client.
-#   tools/make-installer.sh X86_BUILD_DIR X64_BUILD_DIR OUTPUT.exe [amd64|x86]
-# The last argument is the installer's own architecture: amd64 (the default) runs on 64-bit
-# Windows only, x86 everywhere. Either one installs either add-in.
+#   tools/make-installer.sh X86_BUILD_DIR X64_BUILD_DIR OUTPUT.exe [x86|amd64]
+# The last argument is the installer's own architecture: x86 (the default, NSIS's x86-unicode: the
+# Setup program that is shipped) runs on every Windows, amd64 on 64-bit Windows only. Either one
+# installs either add-in.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-x86=${1:?usage: make-installer.sh X86_BUILD_DIR X64_BUILD_DIR OUTPUT.exe [amd64|x86]}
+x86=${1:?usage: make-installer.sh X86_BUILD_DIR X64_BUILD_DIR OUTPUT.exe [x86|amd64]}
 x64=${2:?}
 outfile=${3:?}
-stub=${4:-amd64}
+stub=${4:-x86}
+case $stub in x86|amd64) ;; *) echo "make-installer: the installer's architecture is x86 or amd64, not '$stub'" >&2; exit 2 ;; esac
 command -v makensis >/dev/null || { echo "make-installer: makensis not found (Debian's nsis package; tools/setup.sh installs it)" >&2; exit 2; }
 for d in "$x86" "$x64"; do
     for f in pvlAddIn.dll lame.exe; do

@@ -73,9 +73,9 @@ build_lame() {
     say "lame.exe ($arch): built ($(stat -c %s "$out") bytes)"
 }
 
-# Whether this machine's kernel runs 32-bit programs: 32-bit Wine needs it, and some kernels are
-# built without it ("Exec format error"). The 64-bit build is tested wherever the 32-bit one cannot be.
-runs_x86() { /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; }
+# Whether this machine's kernel runs 32-bit programs (tools/wine-env.sh tells). The 64-bit build is
+# tested wherever the 32-bit one cannot be.
+runs_x86() { pvl_runs_x86; }
 
 # A private Wine prefix per architecture: no display needed (null graphics driver), no crash
 # debugger, audio through ALSA (whose default device is set up by tools/wine-run).
@@ -133,7 +133,7 @@ case "${1:-all}" in
         install_packages
         build_lame x86; build_lame x64
         arches=$(test_arches)
-        runs_x86 || say "note: this kernel cannot run 32-bit programs; the 32-bit add-in is built and checked, and the 64-bit build of the same sources runs the tests"
+        runs_x86 || say "note: this machine cannot run 32-bit programs${PVL_NO_X86:+ (PVL_NO_X86 is set)}; the 32-bit add-in is built and checked, and the 64-bit build of the same sources runs the tests"
         for a in $arches; do make_prefix "$a"; done
         echo "$arches" >"$build/test-arches" ;;
     *) fail "unknown step '$1'" "usage: $0 [all|prefix]" ;;

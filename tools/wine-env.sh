@@ -19,8 +19,9 @@ pvl_wine_env() {
     [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver32
     # The null graphics driver needs no display; a screenshot run sets PVL_DISPLAY to an Xvfb display.
     export DISPLAY=${PVL_DISPLAY:-}
-    # ALSA's default device: captures read $PVL_CAPTURE_FILE (raw 16 kHz mono s16le), playback
-    # is written to $PVL_PLAYBACK_FILE.
+    # ALSA's default device: captures read $PVL_CAPTURE_FILE (raw 16 kHz mono s32le), playback
+    # is written to $PVL_PLAYBACK_FILE. The file stands alone: the user's and the system's ALSA
+    # files are not read (see its head).
     export ALSA_CONFIG_PATH=$pvl_root/tools/alsa-pvl.conf
     export PVL_CAPTURE_FILE=${PVL_CAPTURE_FILE:-/dev/zero}
     export PVL_PLAYBACK_FILE=${PVL_PLAYBACK_FILE:-/dev/null}
@@ -37,4 +38,17 @@ pvl_wine_server_start() {
 
 pvl_wine_server_stop() {
     "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
+}
+
+# Whether this machine runs 32-bit programs: 32-bit Wine needs it, and some kernels are built
+# without it ("Exec format error"). PVL_NO_X86=1 answers no, to try the other kind of machine's
+# path on one that runs both.
+pvl_runs_x86() { [ -z "${PVL_NO_X86:-}" ] && /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; }
+
+# The architecture of a Windows module, from its PE header: x86 or x64 (empty when neither).
+pvl_pe_arch() {
+    case "$(od -An -tx2 -j "$(( $(od -An -tu4 -j60 -N4 "$1") + 4 ))" -N2 "$1" 2>/dev/null | tr -d ' ')" in
+        014c) echo x86 ;;
+        8664) echo x64 ;;
+    esac
 }
