@@ -17,6 +17,8 @@
 #include "recorder/mci_backend.h"
 #include <functional>
 #include <memory>
+#include <set>
+#include <vector>
 #include <string>
 
 namespace pvl {
@@ -46,6 +48,10 @@ inline constexpr DWORD kRecordSampleRate = 16000;
 inline constexpr WORD kRecordBitsPerSample = 16;
 inline constexpr WORD kRecordChannels = 1;
 
+// How long stopping a recording waits for the driver to report, and to show, that the recording
+// has ended.
+inline constexpr DWORD kRecordEndPatienceMs = 1000;
+
 // An MCI error as a failure result.
 inline HRESULT HResultFromMci(DWORD mciError) {
     return mciError ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0200 + (mciError & 0xFFFF)) : S_OK;
@@ -74,6 +80,10 @@ private:
     HRESULT RunCommand(const std::wstring& word);
     HRESULT Open();
     HRESULT Close();
+    HRESULT StopRecording();
+    static std::set<DWORD> ProcessThreads();
+    void KeepRecordingThreads(const std::set<DWORD>& before);
+    void AwaitRecordingThreads();
     HRESULT Send(const std::wstring& command);
     void DropPendingNotifications();
     HRESULT RaiseDone(short notifyCode);
@@ -88,6 +98,8 @@ private:
     bool open_ = false;
     bool newElement_ = false;  // opened on a missing file: a new recording
     bool recorded_ = false;    // "record" was sent since the last "open"
+    bool recordEndPending_ = false;  // the recording's end notice has not arrived yet
+    std::vector<UniqueHandle> recordingThreads_;  // threads that came with the recording
     UINT deviceId_ = 0;
     DWORD lastError_ = 0;
     std::function<void(const std::wstring&)> observer_;

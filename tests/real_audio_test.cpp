@@ -82,3 +82,22 @@ TEST_F(RealAudioTest, PlayWithoutARecordingStopsAtTheDevicesError) {
 
 }  // namespace
 }  // namespace pvltest
+
+namespace pvltest {
+namespace {
+
+// Wine unloads the wave driver when its last device closes, while the driver's own thread may still
+// be finishing; the device layer pins it for the life of the process. Pinned, no FreeLibrary can
+// take it away.
+TEST_F(RealAudioTest, TheWaveDriverStaysLoadedWhateverFreesIt) {
+    auto inspector = OpenMail();
+    ASSERT_EQ(Record(inspector)->Click(), S_OK);
+    ASSERT_EQ(Stop(inspector)->Click(), S_OK);
+    HMODULE driver = GetModuleHandleW(L"mciwave.dll");
+    ASSERT_NE(driver, nullptr) << "the wave driver is not loaded after a recording";
+    for (int i = 0; i < 20; ++i) FreeLibrary(driver);
+    EXPECT_EQ(GetModuleHandleW(L"mciwave.dll"), driver) << "the wave driver was not pinned";
+}
+
+}  // namespace
+}  // namespace pvltest

@@ -27,6 +27,10 @@ public:
             return 0;
         }
         if (!state_->open.count(alias)) return MCIERR_INVALID_DEVICE_NAME;
+        // A recording asked to report its end does so, as aborted, when it is stopped or closed.
+        if (verb == L"record" && command.find(L" notify") != std::wstring::npos) state_->recordNotify.insert(alias);
+        if ((verb == L"stop" || verb == L"close") && state_->recordNotify.erase(alias))
+            PostMessageW(notifyWindow, MM_MCINOTIFY, MCI_NOTIFY_ABORTED, kDeviceId);
         if (verb == L"close") state_->open.erase(alias);
         if (verb == L"save" && state_->saveWritesWave) {
             const size_t q = command.find(L'"');
