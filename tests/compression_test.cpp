@@ -33,10 +33,14 @@ protected:
         DeleteFileW(Sibling(L"fake_lame.log").c_str());
         UseEncoder(Env("PVL_LAME_EXE").empty() ? L"" : WindowsPathOf(Env("PVL_LAME_EXE")));
         AddinTest::SetUp();
+        user_ = std::make_unique<MessageBoxAnswerer>();
     }
     void TearDown() override {
+        user_.reset();
         pvl::OverrideEncoderTimeout(0);
         SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        if (FileExists(Sibling(L"libmp3lame.dll.away")))
+            MoveFileW(Sibling(L"libmp3lame.dll.away").c_str(), Sibling(L"libmp3lame.dll").c_str());
         AddinTest::TearDown();
         DeleteFileW(Sibling(L"lame.exe").c_str());
         DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
@@ -61,6 +65,10 @@ protected:
         for (auto& a : mail->GetAttachments().All()) names.push_back(a->DisplayName());
         return names;
     }
+    // Without its library too, the add-in has no encoder at all.
+    void PutLibraryAway() {
+        ASSERT_TRUE(MoveFileW(Sibling(L"libmp3lame.dll").c_str(), Sibling(L"libmp3lame.dll.away").c_str()));
+    }
     // Stop always ends the same way, whatever happened in between.
     void ExpectStopEnded(const ComPtr<simhost::Inspector>& inspector) {
         EXPECT_EQ(State(), pvl::pvlNone);
@@ -68,6 +76,7 @@ protected:
         EXPECT_EQ(Buttons(inspector)[0]->Caption(), L"");
         EXPECT_FALSE(Device()->IsOpen());
     }
+    std::unique_ptr<MessageBoxAnswerer> user_;  // answers the box that says a voice was not attached
 };
 
 TEST_F(CompressionTest, StopAfterARecordingAttachesTheEncodedRecording) {
@@ -100,6 +109,7 @@ TEST_F(CompressionTest, StopAfterARecordingAttachesTheEncodedRecording) {
     // Both files stay beside the component.
     EXPECT_TRUE(FileExists(RecordingPath()));
     EXPECT_TRUE(FileExists(Sibling(L"Parvaline.mp3")));
+    EXPECT_EQ(user_->Answered(), 0) << "the voice was attached: nothing to tell";
 }
 
 TEST_F(CompressionTest, TheEncoderIsStartedHiddenWithExactlyThisCommandLine) {
@@ -111,7 +121,7 @@ TEST_F(CompressionTest, TheEncoderIsStartedHiddenWithExactlyThisCommandLine) {
     EXPECT_EQ(lines, (std::vector<std::wstring>{
                          L"cmdline=" + folder + L"\\lame.exe \"" + folder + L"\\Parvaline.wav\" \"" + folder +
                              L"\\Parvaline.mp3\"",
-                         L"show=0"}));
+                         L"show=0", L"console=none"}));
 }
 
 TEST_F(CompressionTest, RecordingTwiceInOneMailKeepsOneVoiceAttachment) {
@@ -161,9 +171,11 @@ protected:
         WriteFileBytes(Sibling(L"Parvaline.mp3"), {'I', 'D', '3', 'o', 'l', 'd'});
         ASSERT_EQ(mail->GetAttachments().AddFile(Sibling(L"Parvaline.mp3")), S_OK);
     }
+    // ...and the user was told once, with the place of the recording.
     void ExpectNothingAttached(const ComPtr<simhost::MailItem>& mail) {
         EXPECT_TRUE(AttachmentNames(mail).empty());
         EXPECT_FALSE(FileExists(Sibling(L"Parvaline.mp3")));
+        EXPECT_EQ(user_->Texts(), std::vector<std::wstring>{pvl::NotAttachedMessage(RecordingPath())});
     }
     // A recording stopped with the stand-in encoder in `mode`, over an earlier recording.
     void ExpectNothingAttachedWithEncoder(const wchar_t* mode) {
@@ -177,8 +189,9 @@ protected:
     }
 };
 
-TEST_F(CompressionFailureTest, AMissingEncoder) {
+TEST_F(CompressionFailureTest, AMissingEncoderAndLibrary) {
     UseEncoder(L"");
+    PutLibraryAway();
     ComPtr<simhost::MailItem> mail;
     auto inspector = OpenMail(&mail);
     LeaveAnEarlierRecording(mail);
@@ -225,6 +238,7 @@ TEST_F(CompressionFailureTest, ASaveThatFails) {
 
 TEST_F(CompressionFailureTest, HostFaultsOnTheAttachmentStepsAreSkipped) {
     UseStandIn(L"encode");
+    int boxes = 0;
     for (const wchar_t* op : {L"MailItem.Attachments", L"Attachments.Item", L"Attachment.Delete", L"Attachments.Add",
                               L"CommandBarButton.Caption"}) {
         ComPtr<simhost::MailItem> mail;
@@ -234,6 +248,9 @@ TEST_F(CompressionFailureTest, HostFaultsOnTheAttachmentStepsAreSkipped) {
         Host::Get().ClearFaults();
         EXPECT_EQ(State(), pvl::pvlNone) << op;
         EXPECT_EQ(ButtonStates(inspector), L"RPs") << op;
+        // Told exactly when the mail did not get the voice.
+        const bool lost = std::wstring(op) == L"MailItem.Attachments" || std::wstring(op) == L"Attachments.Add";
+        EXPECT_EQ(user_->Answered(), lost ? ++boxes : boxes) << op;
         inspector->CloseWindow();
     }
 }

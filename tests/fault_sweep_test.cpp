@@ -29,7 +29,8 @@ struct Fault {
     std::wstring hostOperation;  // "Type.Member", failing with E_FAIL
     int times = -1;              // every call, or only the first
     std::wstring deviceVerb;     // an MCI verb the scripted device refuses
-    std::wstring encoder = L"encode";  // the stand-in's mode, or "missing"
+    std::wstring encoder = L"encode";  // the stand-in's mode, or "missing", "refused" (the program may not
+                                       // start), either of them with ", no library"
     std::wstring staleMp3 = L"removable";  // or "read-only", "held open": the earlier MP3 cannot go
     std::wstring Name() const {
         if (!hostOperation.empty()) return L"host " + hostOperation + (times < 0 ? L" (every call)" : L" (first call)");
@@ -48,7 +49,14 @@ struct Outcome {
     std::vector<std::vector<unsigned char>> firstMailVoice, secondMailVoice;  // Parvaline.mp3 attachments
     long hostObjects = -1, advisedSinks = -1, connects = -1;
     bool aboutWindowLeft = true;
+    int recordingsEnded = 0, attachCalls = 0;  // "save" sent to the device; Attachments.Add called
+    std::vector<std::wstring> boxes;  // what the user was told
 };
+
+// The program cannot start, but the library beside the component encodes in its place.
+bool InProcessEncodes(const Fault& f) { return f.encoder == L"missing" || f.encoder == L"refused"; }
+// Neither the program nor the library gives an MP3 of this recording.
+bool NoEncoder(const Fault& f) { return f.encoder != L"encode" && !InProcessEncodes(f); }
 
 class FaultSweepTest : public testing::Test {
 protected:
@@ -66,7 +74,10 @@ protected:
     }
     void TearDown() override {
         pvl::OverrideEncoderTimeout(0);
+        pvl::OverrideEncoderStart(ERROR_SUCCESS);
         SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        if (FileExists(Sibling(L"libmp3lame.dll.away")))
+            MoveFileW(Sibling(L"libmp3lame.dll.away").c_str(), Sibling(L"libmp3lame.dll").c_str());
         pvl::SetMciBackendFactory({});
         Host::Get().Reset();
         if (!FileExists(Sibling(L"lame.exe"))) CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE);
@@ -99,11 +110,16 @@ protected:
             device.failVerb[fault.deviceVerb] = fault.deviceVerb == L"save" ? 274 /* MCIERR_FILE_NOT_SAVED */
                                                                           : MCIERR_DEVICE_NOT_READY;
         pvl::SetMciBackendFactory([&device] { return MakeFakeBackend(&device); });
-        if (fault.encoder == L"missing") {
+        if (fault.encoder.rfind(L"missing", 0) == 0) {
             DeleteFileW(Sibling(L"lame.exe").c_str());
+        } else if (fault.encoder.rfind(L"refused", 0) == 0) {
+            pvl::OverrideEncoderStart(ERROR_ACCESS_DENIED);
         } else {
             SetEnvironmentVariableW(L"PVL_FAKE_LAME", fault.encoder.c_str());
         }
+        if (fault.encoder.find(L"no library") != std::wstring::npos)
+            MoveFileW(Sibling(L"libmp3lame.dll").c_str(), Sibling(L"libmp3lame.dll.away").c_str());
+        MessageBoxAnswerer user;
         if (fault.encoder == L"hang") pvl::OverrideEncoderTimeout(1000);
         SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
         WriteFileBytes(Sibling(L"Parvaline.mp3"), kStaleMp3);
@@ -156,6 +172,10 @@ protected:
             out.secondMailVoice = Voice(secondMail);
             client.app->CloseAll();
         }
+        for (const std::wstring& verb : device.Verbs()) out.recordingsEnded += verb == L"save";
+        for (const simhost::Call& c : Host::Get().Log())
+            out.attachCalls += c.object.rfind(L"Attachments#", 0) == 0 && c.member == L"Add";
+        out.boxes = user.Texts();
         holder.reset();
         SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
         out.hostObjects = Host::Get().LiveObjects();
@@ -165,7 +185,10 @@ protected:
         pvl::SetMciBackendFactory({});
         Host::Get().ClearFaults();
         pvl::OverrideEncoderTimeout(0);
+        pvl::OverrideEncoderStart(ERROR_SUCCESS);
         SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        if (FileExists(Sibling(L"libmp3lame.dll.away")))
+            MoveFileW(Sibling(L"libmp3lame.dll.away").c_str(), Sibling(L"libmp3lame.dll").c_str());
         if (!FileExists(Sibling(L"lame.exe"))) CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE);
         return out;
     }
@@ -193,7 +216,7 @@ protected:
         if (!f.hostOperation.empty())
             return std::find(onTheWay.begin(), onTheWay.end(), f.hostOperation) != onTheWay.end();
         if (!f.deviceVerb.empty()) return f.deviceVerb == L"open" || f.deviceVerb == L"save";
-        return f.encoder != L"encode" || f.staleMp3 != L"removable";
+        return NoEncoder(f) || f.staleMp3 != L"removable";
     }
     // Whether the fault can keep the bar from being built or its buttons from being set.
     static bool MayChangeTheBar(const Fault& f) {
@@ -226,9 +249,17 @@ protected:
         if (!MayPreventAttachment(fault)) {
             EXPECT_GE(o.secondMailVoice.size(), 1u);
         }
-        if (fault.encoder != L"encode" || fault.deviceVerb == L"open" || fault.deviceVerb == L"save") {
+        if (NoEncoder(fault) || fault.deviceVerb == L"open" || fault.deviceVerb == L"save") {
             EXPECT_TRUE(o.secondMailVoice.empty());
         }
+        // The user is told of every recording that ended without reaching its mail, and of nothing
+        // else: a recording's Stop calls Attachments.Add only when it has this recording's MP3, and
+        // the voice is then attached unless that very call is the one made to fail.
+        const int failedAdds = fault.hostOperation != L"Attachments.Add" ? 0
+                               : fault.times < 0                        ? o.attachCalls
+                                                                        : (std::min)(o.attachCalls, 1);
+        EXPECT_EQ(static_cast<int>(o.boxes.size()), o.recordingsEnded - (o.attachCalls - failedAdds));
+        for (const auto& text : o.boxes) EXPECT_EQ(text, pvl::NotAttachedMessage(Sibling(L"Parvaline.wav")));
         // Nothing of the host's is still held, nothing of the add-in's still alive.
         EXPECT_EQ(o.hostObjects, 0);
         EXPECT_EQ(o.advisedSinks, 0);
@@ -310,7 +341,9 @@ TEST_F(FaultSweepTest, EveryDeviceCommandFailing) {
 
 TEST_F(FaultSweepTest, EveryWayTheEncoderCanFail) {
     std::vector<Fault> faults;
-    for (const wchar_t* mode : {L"missing", L"fail", L"crash", L"hang", L"nothing"}) faults.push_back({L"", -1, L"", mode});
+    for (const wchar_t* mode : {L"missing", L"refused", L"missing, no library", L"refused, no library", L"fail", L"crash",
+                                L"hang", L"nothing"})
+        faults.push_back({L"", -1, L"", mode});
     const int runs = Sweep(faults);
     std::printf("FaultSweep: %d scenarios, one per encoder outcome\n", runs);
 }
