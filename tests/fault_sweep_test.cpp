@@ -49,7 +49,7 @@ struct Outcome {
     std::vector<std::vector<unsigned char>> firstMailVoice, secondMailVoice;  // Parvaline.mp3 attachments
     long hostObjects = -1, advisedSinks = -1, connects = -1;
     bool aboutWindowLeft = true;
-    int recordingsEnded = 0, attachCalls = 0;  // "save" sent to the device; Attachments.Add called
+    int lostVoices = 0;               // Stops that ended a recording and added no voice attachment
     std::vector<std::wstring> boxes;  // what the user was told
 };
 
@@ -153,13 +153,28 @@ protected:
             auto b = Bar(second);
             out.secondHasBar = b.size() >= 4;
             if (!out.secondHasBar) b = Bar(first);
-            if (b.size() >= 4) b[3]->Click();
+            // Stop, noting whether it ended a recording whose voice then reached neither mail.
+            auto stop = [&] {
+                const pvl::pvlStates state = connect->View().RecorderState;
+                // Held, so that a new attachment cannot take the place of a deleted one in memory.
+                std::vector<ComPtr<simhost::Attachment>> earlier;
+                for (auto* m : {firstMail.Get(), secondMail.Get()})
+                    for (auto& a : m->GetAttachments().All()) earlier.push_back(a);
+                b[3]->Click();
+                bool added = false;
+                for (auto* m : {firstMail.Get(), secondMail.Get()})
+                    for (auto& a : m->GetAttachments().All())
+                        added |= a->DisplayName() == L"Parvaline.mp3" &&
+                                 std::none_of(earlier.begin(), earlier.end(), [&](auto& e) { return e.Get() == a.Get(); });
+                out.lostVoices += (state == pvl::pvlRecording || state == pvl::pvlRecordPause) && !added;
+            };
+            if (b.size() >= 4) stop();
             out.stateAfterStop = connect->View().RecorderState;
             out.buttonsAfterStop = States(b);
             // A second recording in the same mail replaces the first one's attachment.
             if (b.size() >= 4) {
                 b[1]->Click();
-                b[3]->Click();
+                stop();
             }
             if (b.size() >= 4) b[2]->Click();  // Play: the second window's close then stops it
             second->CloseWindow();
@@ -172,9 +187,6 @@ protected:
             out.secondMailVoice = Voice(secondMail);
             client.app->CloseAll();
         }
-        for (const std::wstring& verb : device.Verbs()) out.recordingsEnded += verb == L"save";
-        for (const simhost::Call& c : Host::Get().Log())
-            out.attachCalls += c.object.rfind(L"Attachments#", 0) == 0 && c.member == L"Add";
         out.boxes = user.Texts();
         holder.reset();
         SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -252,13 +264,9 @@ protected:
         if (NoEncoder(fault) || fault.deviceVerb == L"open" || fault.deviceVerb == L"save") {
             EXPECT_TRUE(o.secondMailVoice.empty());
         }
-        // The user is told of every recording that ended without reaching its mail, and of nothing
-        // else: a recording's Stop calls Attachments.Add only when it has this recording's MP3, and
-        // the voice is then attached unless that very call is the one made to fail.
-        const int failedAdds = fault.hostOperation != L"Attachments.Add" ? 0
-                               : fault.times < 0                        ? o.attachCalls
-                                                                        : (std::min)(o.attachCalls, 1);
-        EXPECT_EQ(static_cast<int>(o.boxes.size()), o.recordingsEnded - (o.attachCalls - failedAdds));
+        // The user is told of every recording that ended without reaching a mail, and of nothing else.
+        EXPECT_EQ(static_cast<int>(o.boxes.size()), o.lostVoices) << "voices in the newest mail: " << o.secondMailVoice.size() << ", state after Stop " << o.stateAfterStop << ", buttons " << std::string(o.buttonsAfterStop.begin(), o.buttonsAfterStop.end());
+        if (NoEncoder(fault)) EXPECT_GE(o.lostVoices, 1);
         for (const auto& text : o.boxes) EXPECT_EQ(text, pvl::NotAttachedMessage(Sibling(L"Parvaline.wav")));
         // Nothing of the host's is still held, nothing of the add-in's still alive.
         EXPECT_EQ(o.hostObjects, 0);
@@ -281,6 +289,9 @@ protected:
     // (the wave driver pinned, classes registered, the picture code loaded).
     int Sweep(const std::vector<Fault>& faults) {
         Run({});
+        // The first message boxes of a process make the system's own GDI objects (fonts, icons) that
+        // later boxes share: shown twice here, they are part of the steady state.
+        Run({L"Attachments.Add", -1});
         const Resources start = MeasureResources();
         int runs = 0;
         for (const Fault& f : faults) {
