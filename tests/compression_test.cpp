@@ -121,7 +121,67 @@ TEST_F(CompressionTest, TheEncoderIsStartedHiddenWithExactlyThisCommandLine) {
     EXPECT_EQ(lines, (std::vector<std::wstring>{
                          L"cmdline=" + folder + L"\\lame.exe \"" + folder + L"\\Parvaline.wav\" \"" + folder +
                              L"\\Parvaline.mp3\"",
-                         L"show=0", L"console=none"}));
+                         L"show=0"}));
+}
+
+// The flags of every CreateProcessW this test program makes (the add-in's code is linked into it),
+// caught in its import table: a console stays invisible only with CREATE_NO_WINDOW, and the child
+// cannot tell under Wine.
+class CreateProcessSpy {
+public:
+    CreateProcessSpy() {
+        slot_ = ImportSlot("CreateProcessW");
+        if (!slot_) return;
+        real_ = *slot_;
+        Patch(reinterpret_cast<void*>(&Hook));
+    }
+    ~CreateProcessSpy() {
+        if (slot_) Patch(real_);
+    }
+    bool Hooked() const { return slot_ != nullptr; }
+    static inline std::vector<DWORD> flags;
+
+private:
+    static BOOL WINAPI Hook(LPCWSTR app, LPWSTR cmd, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta, BOOL inherit,
+                            DWORD creation, LPVOID env, LPCWSTR dir, LPSTARTUPINFOW si, LPPROCESS_INFORMATION pi) {
+        flags.push_back(creation);
+        return reinterpret_cast<decltype(&CreateProcessW)>(real_)(app, cmd, pa, ta, inherit, creation, env, dir, si, pi);
+    }
+    void Patch(void* target) {
+        DWORD old = 0;
+        VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &old);
+        *slot_ = target;
+        VirtualProtect(slot_, sizeof(void*), old, &old);
+    }
+    static void** ImportSlot(const char* name) {
+        auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+            if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), "kernel32.dll") != 0) continue;
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (lstrcmpA(reinterpret_cast<char*>(byName->Name), name) == 0)
+                    return reinterpret_cast<void**>(&slots->u1.Function);
+            }
+        }
+        return nullptr;
+    }
+    void** slot_ = nullptr;
+    static inline void* real_ = nullptr;
+};
+
+TEST_F(CompressionTest, TheEncoderGetsNoConsoleWindow) {
+    UseStandIn(L"encode");
+    auto inspector = OpenMail();
+    CreateProcessSpy spy;
+    ASSERT_TRUE(spy.Hooked()) << "CreateProcessW is not in the test program's import table";
+    CreateProcessSpy::flags.clear();
+    RecordAndStop(inspector);
+    EXPECT_EQ(CreateProcessSpy::flags, std::vector<DWORD>{CREATE_NO_WINDOW});
 }
 
 TEST_F(CompressionTest, RecordingTwiceInOneMailKeepsOneVoiceAttachment) {

@@ -34,8 +34,6 @@ int wmain() {
     GetStartupInfoW(&startup);
     AppendLog(L"cmdline=" + std::wstring(GetCommandLineW()));
     AppendLog(L"show=" + std::to_wstring((startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1));
-    // Started with CREATE_NO_WINDOW, a console program has no console window to flash up.
-    AppendLog(GetConsoleWindow() ? L"console=window" : L"console=none");
 
     wchar_t mode[32] = L"encode";
     GetEnvironmentVariableW(L"PVL_FAKE_LAME", mode, 32);
