@@ -132,7 +132,7 @@ protected:
             SetFileAttributesW(wave.c_str(), FILE_ATTRIBUTE_READONLY);
         }, voice);
         SetFileAttributesW(wave.c_str(), FILE_ATTRIBUTE_NORMAL);
-        EXPECT_EQ(user.Answered(), 0) << "the voice was attached: nothing to tell";
+        EXPECT_EQ(user.Texts().size(), 0u) << "the voice was attached: nothing to tell";
     }
     // Greek, Cyrillic and CJK letters and a space: in no single ANSI code page.
     const std::wstring kFolder = L"C:\\pvl \u03A9\u03BC\u03AD\u03B3\u03B1 \u0416\u0438\u0437\u043D\u044C \u58F0\u97F3";

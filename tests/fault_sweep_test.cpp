@@ -266,7 +266,9 @@ protected:
         }
         // The user is told of every recording that ended without reaching a mail, and of nothing else.
         EXPECT_EQ(static_cast<int>(o.boxes.size()), o.lostVoices) << "voices in the newest mail: " << o.secondMailVoice.size() << ", state after Stop " << o.stateAfterStop << ", buttons " << std::string(o.buttonsAfterStop.begin(), o.buttonsAfterStop.end());
-        if (NoEncoder(fault)) EXPECT_GE(o.lostVoices, 1);
+        if (NoEncoder(fault)) {
+            EXPECT_GE(o.lostVoices, 1);
+        }
         for (const auto& text : o.boxes) EXPECT_EQ(text, pvl::NotAttachedMessage(Sibling(L"Parvaline.wav")));
         // Nothing of the host's is still held, nothing of the add-in's still alive.
         EXPECT_EQ(o.hostObjects, 0);
