@@ -240,9 +240,11 @@ Section "Parvaline" SecMain
     ${If} $Arch == "x64"
         File "${PVL_X64_DIR}\pvlAddIn.dll"
         File "${PVL_X64_DIR}\lame.exe"
+        File "${PVL_X64_DIR}\libmp3lame.dll"
     ${Else}
         File "${PVL_X86_DIR}\pvlAddIn.dll"
         File "${PVL_X86_DIR}\lame.exe"
+        File "${PVL_X86_DIR}\libmp3lame.dll"
     ${EndIf}
     SetOutPath "$INSTDIR\Help"
     File "${PVL_HELP_DIR}\*.htm"
@@ -318,6 +320,7 @@ Section "Uninstall"
 
     Delete "$INSTDIR\pvlAddIn.dll"
     Delete "$INSTDIR\lame.exe"
+    Delete "$INSTDIR\libmp3lame.dll"
     ; The recordings the add-in keeps beside itself.
     Delete "$INSTDIR\Parvaline.wav"
     Delete "$INSTDIR\Parvaline.mp3"

@@ -8,6 +8,7 @@
 #include "common/raii.h"
 #include "common/result.h"
 #include "recorder/compression.h"
+#include "recorder/library_encoder.h"
 #include <shlwapi.h>
 #include <vector>
 
@@ -107,9 +108,14 @@ HRESULT EncoderCommandLine(std::wstring* commandLine) {
 
 namespace {
 DWORD g_timeoutOverride = 0;
+DWORD g_startFailure = ERROR_SUCCESS;
 }
 
 void OverrideEncoderTimeout(DWORD ms) { g_timeoutOverride = ms; }
+
+void OverrideEncoderStart(DWORD error) { g_startFailure = error; }
+
+std::wstring NotAttachedMessage(const std::wstring& wavePath) { return kNotAttachedText + wavePath; }
 
 DWORD EncoderTimeoutMs(const std::wstring& wavePath) {
     if (g_timeoutOverride) return g_timeoutOverride;
@@ -143,8 +149,20 @@ HRESULT RunEncoder(DWORD* waitResult) {
     buffer.push_back(L'\0');
     // The program is named explicitly: with an unquoted path that holds spaces, the system would
     // otherwise try each space-separated prefix ("D:\Mail.exe" for "D:\Mail Tools") first.
-    RETURN_IF_FAILED(BoolResult(CreateProcessW(encoder.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                               nullptr, &startup, &process)));
+    // CREATE_NO_WINDOW: a console program's console would otherwise flash up despite SW_HIDE.
+    BOOL started = FALSE;
+    if (g_startFailure != ERROR_SUCCESS) {
+        SetLastError(g_startFailure);
+    } else {
+        started = CreateProcessW(encoder.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &startup, &process);
+    }
+    if (!started) {
+        // Policy (an attack-surface rule, AppLocker) may forbid the mail program to start any
+        // program, or the encoder may be missing or damaged: the same library, in process.
+        *waitResult = WAIT_OBJECT_0;
+        return EncodeInProcess(wave, mp3, EncoderTimeoutMs(wave));
+    }
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
 
@@ -194,6 +212,17 @@ HRESULT Connect::CompressAndAttach() {
         return CallMethod(attachments.Get(), host::dispid::Attachments_Add, ignored.put(), Variant(mp3.c_str()));
     }();
     Guarded(attached);
+    if (FAILED(attached)) {
+        // Said out loud: a mail that silently lacks its voice reads as one that carries it. The
+        // recording itself is still beside the component, and the box says where.
+        Guarded([] {
+            std::wstring wave;
+            RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
+            if (MessageBoxW(nullptr, NotAttachedMessage(wave).c_str(), L"Parvaline", MB_OK | MB_TASKMODAL) == 0)
+                return LastErrorResult();
+            return S_OK;
+        }());
+    }
     return attached;
 }
 

@@ -33,10 +33,14 @@ protected:
         DeleteFileW(Sibling(L"fake_lame.log").c_str());
         UseEncoder(Env("PVL_LAME_EXE").empty() ? L"" : WindowsPathOf(Env("PVL_LAME_EXE")));
         AddinTest::SetUp();
+        user_ = std::make_unique<MessageBoxAnswerer>();
     }
     void TearDown() override {
+        user_.reset();
         pvl::OverrideEncoderTimeout(0);
         SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        if (FileExists(Sibling(L"libmp3lame.dll.away")))
+            MoveFileW(Sibling(L"libmp3lame.dll.away").c_str(), Sibling(L"libmp3lame.dll").c_str());
         AddinTest::TearDown();
         DeleteFileW(Sibling(L"lame.exe").c_str());
         DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
@@ -61,6 +65,10 @@ protected:
         for (auto& a : mail->GetAttachments().All()) names.push_back(a->DisplayName());
         return names;
     }
+    // Without its library too, the add-in has no encoder at all.
+    void PutLibraryAway() {
+        ASSERT_TRUE(MoveFileW(Sibling(L"libmp3lame.dll").c_str(), Sibling(L"libmp3lame.dll.away").c_str()));
+    }
     // Stop always ends the same way, whatever happened in between.
     void ExpectStopEnded(const ComPtr<simhost::Inspector>& inspector) {
         EXPECT_EQ(State(), pvl::pvlNone);
@@ -68,6 +76,7 @@ protected:
         EXPECT_EQ(Buttons(inspector)[0]->Caption(), L"");
         EXPECT_FALSE(Device()->IsOpen());
     }
+    std::unique_ptr<MessageBoxAnswerer> user_;  // answers the box that says a voice was not attached
 };
 
 TEST_F(CompressionTest, StopAfterARecordingAttachesTheEncodedRecording) {
@@ -100,6 +109,7 @@ TEST_F(CompressionTest, StopAfterARecordingAttachesTheEncodedRecording) {
     // Both files stay beside the component.
     EXPECT_TRUE(FileExists(RecordingPath()));
     EXPECT_TRUE(FileExists(Sibling(L"Parvaline.mp3")));
+    EXPECT_EQ(user_->Texts().size(), 0u) << "the voice was attached: nothing to tell";
 }
 
 TEST_F(CompressionTest, TheEncoderIsStartedHiddenWithExactlyThisCommandLine) {
@@ -112,6 +122,66 @@ TEST_F(CompressionTest, TheEncoderIsStartedHiddenWithExactlyThisCommandLine) {
                          L"cmdline=" + folder + L"\\lame.exe \"" + folder + L"\\Parvaline.wav\" \"" + folder +
                              L"\\Parvaline.mp3\"",
                          L"show=0"}));
+}
+
+// The flags of every CreateProcessW this test program makes (the add-in's code is linked into it),
+// caught in its import table: a console stays invisible only with CREATE_NO_WINDOW, and the child
+// cannot tell under Wine.
+class CreateProcessSpy {
+public:
+    CreateProcessSpy() {
+        slot_ = ImportSlot("CreateProcessW");
+        if (!slot_) return;
+        real_ = *slot_;
+        Patch(reinterpret_cast<void*>(&Hook));
+    }
+    ~CreateProcessSpy() {
+        if (slot_) Patch(real_);
+    }
+    bool Hooked() const { return slot_ != nullptr; }
+    static inline std::vector<DWORD> flags;
+
+private:
+    static BOOL WINAPI Hook(LPCWSTR app, LPWSTR cmd, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta, BOOL inherit,
+                            DWORD creation, LPVOID env, LPCWSTR dir, LPSTARTUPINFOW si, LPPROCESS_INFORMATION pi) {
+        flags.push_back(creation);
+        return reinterpret_cast<decltype(&CreateProcessW)>(real_)(app, cmd, pa, ta, inherit, creation, env, dir, si, pi);
+    }
+    void Patch(void* target) {
+        DWORD old = 0;
+        VirtualProtect(slot_, sizeof(void*), PAGE_READWRITE, &old);
+        *slot_ = target;
+        VirtualProtect(slot_, sizeof(void*), old, &old);
+    }
+    static void** ImportSlot(const char* name) {
+        auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+            if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), "kernel32.dll") != 0) continue;
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (lstrcmpA(reinterpret_cast<char*>(byName->Name), name) == 0)
+                    return reinterpret_cast<void**>(&slots->u1.Function);
+            }
+        }
+        return nullptr;
+    }
+    void** slot_ = nullptr;
+    static inline void* real_ = nullptr;
+};
+
+TEST_F(CompressionTest, TheEncoderGetsNoConsoleWindow) {
+    UseStandIn(L"encode");
+    auto inspector = OpenMail();
+    CreateProcessSpy spy;
+    ASSERT_TRUE(spy.Hooked()) << "CreateProcessW is not in the test program's import table";
+    CreateProcessSpy::flags.clear();
+    RecordAndStop(inspector);
+    EXPECT_EQ(CreateProcessSpy::flags, std::vector<DWORD>{CREATE_NO_WINDOW});
 }
 
 TEST_F(CompressionTest, RecordingTwiceInOneMailKeepsOneVoiceAttachment) {
@@ -161,9 +231,11 @@ protected:
         WriteFileBytes(Sibling(L"Parvaline.mp3"), {'I', 'D', '3', 'o', 'l', 'd'});
         ASSERT_EQ(mail->GetAttachments().AddFile(Sibling(L"Parvaline.mp3")), S_OK);
     }
+    // ...and the user was told once, with the place of the recording.
     void ExpectNothingAttached(const ComPtr<simhost::MailItem>& mail) {
         EXPECT_TRUE(AttachmentNames(mail).empty());
         EXPECT_FALSE(FileExists(Sibling(L"Parvaline.mp3")));
+        EXPECT_EQ(user_->Texts(), std::vector<std::wstring>{pvl::NotAttachedMessage(RecordingPath())});
     }
     // A recording stopped with the stand-in encoder in `mode`, over an earlier recording.
     void ExpectNothingAttachedWithEncoder(const wchar_t* mode) {
@@ -177,8 +249,9 @@ protected:
     }
 };
 
-TEST_F(CompressionFailureTest, AMissingEncoder) {
+TEST_F(CompressionFailureTest, AMissingEncoderAndLibrary) {
     UseEncoder(L"");
+    PutLibraryAway();
     ComPtr<simhost::MailItem> mail;
     auto inspector = OpenMail(&mail);
     LeaveAnEarlierRecording(mail);
@@ -225,6 +298,7 @@ TEST_F(CompressionFailureTest, ASaveThatFails) {
 
 TEST_F(CompressionFailureTest, HostFaultsOnTheAttachmentStepsAreSkipped) {
     UseStandIn(L"encode");
+    size_t boxes = 0;  // Texts() holds a box as soon as it is seen, before it is answered
     for (const wchar_t* op : {L"MailItem.Attachments", L"Attachments.Item", L"Attachment.Delete", L"Attachments.Add",
                               L"CommandBarButton.Caption"}) {
         ComPtr<simhost::MailItem> mail;
@@ -234,6 +308,9 @@ TEST_F(CompressionFailureTest, HostFaultsOnTheAttachmentStepsAreSkipped) {
         Host::Get().ClearFaults();
         EXPECT_EQ(State(), pvl::pvlNone) << op;
         EXPECT_EQ(ButtonStates(inspector), L"RPs") << op;
+        // Told exactly when the mail did not get the voice.
+        const bool lost = std::wstring(op) == L"MailItem.Attachments" || std::wstring(op) == L"Attachments.Add";
+        EXPECT_EQ(user_->Texts().size(), lost ? ++boxes : boxes) << op;
         inspector->CloseWindow();
     }
 }

@@ -2,7 +2,9 @@
 // a plain folder, one with spaces, and a drive root. The module here is the built pvlAddIn.dll,
 // copied into each folder with a stand-in encoder that writes down how it was started.
 #include "support.h"
+#include "lame_check.h"
 #include "addin/extensibility.h"
+#include "recorder/compression.h"
 
 namespace pvltest {
 namespace {
@@ -20,16 +22,23 @@ protected:
     void MakeFolder(const std::wstring& folder) {
         if (CreateDirectoryW(folder.c_str(), nullptr)) cleanup_.push_back(folder);
     }
-    void Install(const std::wstring& folder, const std::wstring& encoder = L"lame.exe") {
+    // The module and an encoder program (the stand-in unless another is named; none when empty).
+    void Install(const std::wstring& folder, const std::wstring& encoder = L"lame.exe",
+                 std::wstring program = TestFolder() + L"\\fake_lame.exe") {
         const std::wstring dll = WindowsPathOf(Env("PVL_ADDIN_DLL"));
         ASSERT_TRUE(CopyFileW(dll.c_str(), (folder + L"\\pvlAddIn.dll").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileW((TestFolder() + L"\\fake_lame.exe").c_str(), (folder + L"\\" + encoder).c_str(), FALSE));
-        for (const wchar_t* f : {L"\\pvlAddIn.dll", L"\\fake_lame.log", L"\\Parvaline.wav", L"\\Parvaline.mp3"})
+        if (!program.empty()) {
+            ASSERT_TRUE(CopyFileW(program.c_str(), (folder + L"\\" + encoder).c_str(), FALSE));
+        }
+        for (const wchar_t* f : {L"\\pvlAddIn.dll", L"\\fake_lame.log", L"\\Parvaline.wav", L"\\Parvaline.mp3",
+                                 L"\\libmp3lame.dll"})
             cleanup_.insert(cleanup_.begin(), folder + f);
         cleanup_.insert(cleanup_.begin(), folder + L"\\" + encoder);
     }
-    // Loads the module from `folder`, connects it, records briefly and stops.
-    void RecordWithModuleIn(const std::wstring& folder) {
+    // Loads the module from `folder`, connects it, records briefly and stops; `whileRecording` runs
+    // between Record and Stop, and the attached voice is handed back.
+    void RecordWithModuleIn(const std::wstring& folder, const std::function<void()>& whileRecording = {},
+                            std::vector<unsigned char>* voice = nullptr) {
         module_.reset(LoadLibraryW((folder + L"\\pvlAddIn.dll").c_str()));
         ASSERT_TRUE(module_) << GetLastError();
         using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -50,8 +59,10 @@ protected:
         auto buttons = inspector->Bars().Named(L"Parvaline").front()->Controls().Buttons();
         buttons[1]->Click();
         PumpMessages(300);
+        if (whileRecording) whileRecording();
         buttons[3]->Click();
-        ASSERT_EQ(mail->GetAttachments().All().size(), 1u) << "the stand-in's MP3 was not attached";
+        ASSERT_EQ(mail->GetAttachments().All().size(), 1u) << "the encoder's MP3 was not attached";
+        if (voice) *voice = mail->GetAttachments().All()[0]->Data();
         inspector->CloseWindow();
     }
     std::wstring LoggedCommandLine(const std::wstring& folder) {
@@ -99,6 +110,56 @@ TEST_F(EncoderPathTest, ADriveRootDoublesTheBackslash) {
     Install(root);
     RecordWithModuleIn(root);
     EXPECT_EQ(LoggedCommandLine(root), Expected(root, root + L"\\lame.exe"));  // "T:\\lame.exe" and so on
+}
+
+// A per-user installation lives under the user's profile, whose name can hold any letter: the real
+// LAME, started as Stop starts it, must read its files there. Wine's wave driver cannot save a
+// recording into such a folder (MCIERR_FILE_NOT_FOUND), so the test puts the speech there itself,
+// as the saved recording, while the recording runs.
+class EncoderPathUnicodeTest : public EncoderPathTest {
+protected:
+    void SetUp() override {
+        MakeFolder(kFolder);
+        ASSERT_TRUE(FileExists(kFolder)) << "cannot make the folder";
+        ASSERT_TRUE(CopyFileW((TestFolder() + L"\\libmp3lame.dll").c_str(), (kFolder + L"\\libmp3lame.dll").c_str(), FALSE));
+    }
+    void RecordSpeech(std::vector<unsigned char>* voice) {
+        MessageBoxAnswerer user;
+        // Read-only, so that the driver's failing save cannot truncate it either.
+        const std::wstring wave = kFolder + L"\\Parvaline.wav";
+        RecordWithModuleIn(kFolder, [&] {
+            WriteFileBytes(wave, SpeechWave());
+            SetFileAttributesW(wave.c_str(), FILE_ATTRIBUTE_READONLY);
+        }, voice);
+        SetFileAttributesW(wave.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(user.Texts().size(), 0u) << "the voice was attached: nothing to tell";
+    }
+    // Greek, Cyrillic and CJK letters and a space: in no single ANSI code page.
+    const std::wstring kFolder = L"C:\\pvl \u03A9\u03BC\u03AD\u03B3\u03B1 \u0416\u0438\u0437\u043D\u044C \u58F0\u97F3";
+};
+
+TEST_F(EncoderPathUnicodeTest, TheEncoderProgramReadsAndWritesThere) {
+    Install(kFolder, L"lame.exe", WindowsPathOf(Env("PVL_LAME_EXE")));
+    std::vector<unsigned char> voice;
+    RecordSpeech(&voice);
+    EXPECT_EQ(voice, ReadFileBytes(kFolder + L"\\Parvaline.mp3"));
+    ExpectTheSpeech(voice);
+}
+
+TEST_F(EncoderPathUnicodeTest, TheLibraryReadsAndWritesThere) {
+    Install(kFolder, L"lame.exe", L"");  // no program: the library beside the module encodes
+    std::vector<unsigned char> voice;
+    RecordSpeech(&voice);
+    ExpectTheSpeech(voice);
+    // The same MP3 as the program makes of the same wave, in the same folder.
+    std::vector<unsigned char> reference;
+    const std::wstring program = kFolder + L"\\lame.exe";
+    ASSERT_TRUE(CopyFileW(WindowsPathOf(Env("PVL_LAME_EXE")).c_str(), program.c_str(), FALSE));
+    cleanup_.insert(cleanup_.begin(), program);
+    cleanup_.insert(cleanup_.begin(), kFolder + L"\\reference.mp3");
+    ASSERT_EQ(RunLameExe(program, kFolder + L"\\Parvaline.wav", kFolder + L"\\reference.mp3", &reference), S_OK);
+    const Mp3Comparison c = CompareMp3(voice, reference);
+    EXPECT_TRUE(c.identical) << c.Describe();
 }
 
 }  // namespace

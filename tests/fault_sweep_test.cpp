@@ -14,6 +14,7 @@
 #include "server/class_factory.h"
 #include <mmsystem.h>
 #include <algorithm>
+#include <functional>
 
 namespace pvltest {
 namespace {
@@ -30,7 +31,8 @@ struct Fault {
     std::wstring hostOperation;  // "Type.Member", failing with E_FAIL
     int times = -1;              // every call, or only the first
     std::wstring deviceVerb;     // an MCI verb the scripted device refuses
-    std::wstring encoder = L"encode";  // the stand-in's mode, or "missing"
+    std::wstring encoder = L"encode";  // the stand-in's mode, or "missing", "refused" (the program may not
+                                       // start), either of them with ", no library"
     std::wstring staleMp3 = L"removable";  // or "read-only", "held open": the earlier MP3 cannot go
     std::wstring Name() const {
         if (!hostOperation.empty()) return L"host " + hostOperation + (times < 0 ? L" (every call)" : L" (first call)");
@@ -50,7 +52,14 @@ struct Outcome {
     bool recordingAtSend = false, secondSent = false, secondClosedBySend = false;
     long hostObjects = -1, advisedSinks = -1, connects = -1;
     bool aboutWindowLeft = true;
+    int lostVoices = 0;               // Stops that ended a recording and added no voice attachment
+    std::vector<std::wstring> boxes;  // what the user was told
 };
+
+// The program cannot start, but the library beside the component encodes in its place.
+bool InProcessEncodes(const Fault& f) { return f.encoder == L"missing" || f.encoder == L"refused"; }
+// Neither the program nor the library gives an MP3 of this recording.
+bool NoEncoder(const Fault& f) { return f.encoder != L"encode" && !InProcessEncodes(f); }
 
 class FaultSweepTest : public testing::Test {
 protected:
@@ -68,7 +77,10 @@ protected:
     }
     void TearDown() override {
         pvl::OverrideEncoderTimeout(0);
+        pvl::OverrideEncoderStart(ERROR_SUCCESS);
         SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        if (FileExists(Sibling(L"libmp3lame.dll.away")))
+            MoveFileW(Sibling(L"libmp3lame.dll.away").c_str(), Sibling(L"libmp3lame.dll").c_str());
         pvl::SetMciBackendFactory({});
         Host::Get().Reset();
         if (!FileExists(Sibling(L"lame.exe"))) CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE);
@@ -101,11 +113,16 @@ protected:
             device.failVerb[fault.deviceVerb] = fault.deviceVerb == L"save" ? 274 /* MCIERR_FILE_NOT_SAVED */
                                                                           : MCIERR_DEVICE_NOT_READY;
         pvl::SetMciBackendFactory([&device] { return MakeFakeBackend(&device); });
-        if (fault.encoder == L"missing") {
+        if (fault.encoder.rfind(L"missing", 0) == 0) {
             DeleteFileW(Sibling(L"lame.exe").c_str());
+        } else if (fault.encoder.rfind(L"refused", 0) == 0) {
+            pvl::OverrideEncoderStart(ERROR_ACCESS_DENIED);
         } else {
             SetEnvironmentVariableW(L"PVL_FAKE_LAME", fault.encoder.c_str());
         }
+        if (fault.encoder.find(L"no library") != std::wstring::npos)
+            MoveFileW(Sibling(L"libmp3lame.dll").c_str(), Sibling(L"libmp3lame.dll.away").c_str());
+        MessageBoxAnswerer user;
         if (fault.encoder == L"hang") pvl::OverrideEncoderTimeout(1000);
         SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
         WriteFileBytes(Sibling(L"Parvaline.mp3"), kStaleMp3);
@@ -146,11 +163,28 @@ protected:
             auto b = Bar(second);
             out.secondHasBar = b.size() >= 4;
             if (!out.secondHasBar) b = Bar(first);
+            // Anything that may end a recording, noting whether it ended one whose voice then
+            // reached neither mail.
+            auto track = [&](const std::function<void()>& action) {
+                const pvl::pvlStates state = connect->View().RecorderState;
+                // Held, so that a new attachment cannot take the place of a deleted one in memory.
+                std::vector<ComPtr<simhost::Attachment>> earlier;
+                for (auto* m : {firstMail.Get(), secondMail.Get()})
+                    for (auto& a : m->GetAttachments().All()) earlier.push_back(a);
+                action();
+                bool added = false;
+                for (auto* m : {firstMail.Get(), secondMail.Get()})
+                    for (auto& a : m->GetAttachments().All())
+                        added |= a->DisplayName() == L"Parvaline.mp3" &&
+                                 std::none_of(earlier.begin(), earlier.end(), [&](auto& e) { return e.Get() == a.Get(); });
+                const bool ended = connect->View().RecorderState == pvl::pvlNone;
+                out.lostVoices += (state == pvl::pvlRecording || state == pvl::pvlRecordPause) && ended && !added;
+            };
             if (b.size() >= 4) {
-                b[3]->Click();
+                track([&] { b[3]->Click(); });
             } else {  // no bar anywhere: the group's Stop, where the recording was started
                 ribbon.Update();
-                ribbon.Press(first.Get(), L"pvlStop");
+                track([&] { ribbon.Press(first.Get(), L"pvlStop"); });
             }
             out.stateAfterStop = connect->View().RecorderState;
             out.buttonsAfterStop = States(b);
@@ -158,18 +192,18 @@ protected:
             // mail's Send stops and attaches.
             if (b.size() >= 4) {
                 b[1]->Click();
-                b[3]->Click();
+                track([&] { b[3]->Click(); });
                 b[2]->Click();  // Play
                 b[1]->Click();
             }
             out.recordingAtSend = connect->View().RecorderState == pvl::pvlRecording;
             auto sender = out.secondHasBar ? second : first;
-            sender->SendMail();
+            track([&] { sender->SendMail(); });
             out.secondSent = secondMail->Sent();
             out.secondClosedBySend = second->IsClosed();
-            second->CloseWindow();
+            track([&] { second->CloseWindow(); });
             ribbon.Update();
-            first->CloseWindow();
+            track([&] { first->CloseWindow(); });
             ribbon.Detach();
             out.disconnectResult = addin->OnDisconnection(ext_dm_HostShutdown, &custom);
             SafeArrayDestroy(custom);
@@ -179,6 +213,7 @@ protected:
             out.secondMailVoice = Voice(secondMail);
             client.app->CloseAll();
         }
+        out.boxes = user.Texts();
         holder.reset();
         SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
         out.hostObjects = Host::Get().LiveObjects();
@@ -188,7 +223,10 @@ protected:
         pvl::SetMciBackendFactory({});
         Host::Get().ClearFaults();
         pvl::OverrideEncoderTimeout(0);
+        pvl::OverrideEncoderStart(ERROR_SUCCESS);
         SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+        if (FileExists(Sibling(L"libmp3lame.dll.away")))
+            MoveFileW(Sibling(L"libmp3lame.dll.away").c_str(), Sibling(L"libmp3lame.dll").c_str());
         if (!FileExists(Sibling(L"lame.exe"))) CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE);
         return out;
     }
@@ -216,7 +254,7 @@ protected:
         if (!f.hostOperation.empty())
             return std::find(onTheWay.begin(), onTheWay.end(), f.hostOperation) != onTheWay.end();
         if (!f.deviceVerb.empty()) return f.deviceVerb == L"open" || f.deviceVerb == L"save";
-        return f.encoder != L"encode" || f.staleMp3 != L"removable";
+        return NoEncoder(f) || f.staleMp3 != L"removable";
     }
     // Whether the fault can keep the bar from being built or its buttons from being set.
     static bool MayChangeTheBar(const Fault& f) {
@@ -255,7 +293,7 @@ protected:
             EXPECT_EQ(o.firstMailVoice.size(), 1u);
             EXPECT_GE(ownMailVoice.size(), 1u);
         }
-        if (fault.encoder != L"encode" || fault.deviceVerb == L"open" || fault.deviceVerb == L"save") {
+        if (NoEncoder(fault) || fault.deviceVerb == L"open" || fault.deviceVerb == L"save") {
             EXPECT_TRUE(o.firstMailVoice.empty());
             EXPECT_TRUE(o.secondMailVoice.empty());
         }
@@ -264,6 +302,14 @@ protected:
             if (o.secondSent) EXPECT_GE(o.secondMailVoice.size(), 1u) << "a mail left without its voice";
             EXPECT_EQ(o.secondSent, o.secondClosedBySend);
         }
+        // The user is told of every recording that ended without reaching a mail, and of nothing else.
+        EXPECT_EQ(static_cast<int>(o.boxes.size()), o.lostVoices) << "voices in the mails: " << o.firstMailVoice.size()
+            << " and " << o.secondMailVoice.size() << ", state after Stop " << o.stateAfterStop << ", buttons "
+            << std::string(o.buttonsAfterStop.begin(), o.buttonsAfterStop.end());
+        if (NoEncoder(fault)) {
+            EXPECT_GE(o.lostVoices, 1);
+        }
+        for (const auto& text : o.boxes) EXPECT_EQ(text, pvl::NotAttachedMessage(Sibling(L"Parvaline.wav")));
         // Nothing of the host's is still held, nothing of the add-in's still alive.
         EXPECT_EQ(o.hostObjects, 0);
         EXPECT_EQ(o.advisedSinks, 0);
@@ -285,6 +331,9 @@ protected:
     // (the wave driver pinned, classes registered, the picture code loaded).
     int Sweep(const std::vector<Fault>& faults) {
         Run({});
+        // The first message boxes of a process make the system's own GDI objects (fonts, icons) that
+        // later boxes share: shown twice here, they are part of the steady state.
+        Run({L"Attachments.Add", -1});
         const Resources start = MeasureResources();
         int runs = 0;
         for (const Fault& f : faults) {
@@ -348,7 +397,9 @@ TEST_F(FaultSweepTest, EveryDeviceCommandFailing) {
 
 TEST_F(FaultSweepTest, EveryWayTheEncoderCanFail) {
     std::vector<Fault> faults;
-    for (const wchar_t* mode : {L"missing", L"fail", L"crash", L"hang", L"nothing"}) faults.push_back({L"", -1, L"", mode});
+    for (const wchar_t* mode : {L"missing", L"refused", L"missing, no library", L"refused, no library", L"fail", L"crash",
+                                L"hang", L"nothing"})
+        faults.push_back({L"", -1, L"", mode});
     const int runs = Sweep(faults);
     std::printf("FaultSweep: %d scenarios, one per encoder outcome\n", runs);
 }

@@ -200,7 +200,7 @@ if [ -z "$dir" ]; then
     fail "no folder %LOCALAPPDATA%\\Programs\\Parvaline"; echo "$failures failed"; exit 1
 fi
 pass "installed into ${dir#$WINEPREFIX/}"
-for f in pvlAddIn.dll lame.exe Help/index.htm Help/troubleshooting.htm Licences/LAME-COPYING.txt \
+for f in pvlAddIn.dll lame.exe libmp3lame.dll Help/index.htm Help/troubleshooting.htm Licences/LAME-COPYING.txt \
          Licences/LAME-LICENSE.txt Licences/Third-party.txt Uninstall.exe; do
     [ -f "$dir/$f" ] || fail "not installed: $f"
 done

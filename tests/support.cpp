@@ -154,8 +154,8 @@ void MessageBoxAnswerer::Run() {
     while (!stop_) {
         HWND box = FindWindowW(L"#32770", nullptr);
         if (box && IsWindowVisible(box)) {
-            wchar_t text[256] = L"";
-            GetDlgItemTextW(box, 0xFFFF, text, 256);  // the message's static control
+            wchar_t text[1024] = L"";
+            GetDlgItemTextW(box, 0xFFFF, text, 1024);  // the message's static control (paths included)
             {
                 std::lock_guard lock(mutex_);
                 texts_.push_back(text);

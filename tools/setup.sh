@@ -51,26 +51,65 @@ install_packages() {
         || fail "apt-get install" "see $build/apt.log"
 }
 
-# lame.exe: Debian's LAME source, cross-compiled for 32-bit Windows; cached in the build folder.
+# lame.exe and libmp3lame.dll: Debian's LAME source, cross-compiled for Windows; cached in the build
+# folder. lame.exe takes its arguments as UTF-16 (LAME's own wide entry point, which upstream turns
+# on for every Windows compiler but mingw), so a component folder outside the ANSI code page still
+# reaches it. The DLL is the same library, for the add-in to encode in process where no program may
+# start; it is linked dynamically (LGPL) and needs only Windows' own DLLs.
+lame_recipe="3.100 wide-exe shared-dll 1"   # change it whenever the build below changes
+
 build_lame() {
     local arch=$1 host
     case $arch in x86) host=i686-w64-mingw32 ;; x64) host=x86_64-w64-mingw32 ;; esac
-    local out=$cache/$arch/lame.exe
+    local out=$cache/$arch/lame.exe dll=$cache/$arch/libmp3lame.dll stamp=$cache/$arch/lame.recipe
     mkdir -p "$cache/$arch"
-    if [ -x "$out" ] || [ -f "$out" ]; then say "lame.exe ($arch): cached"; return; fi
-    say "lame.exe ($arch): cross-building from Debian's LAME source (about a minute)"
+    if [ -f "$out" ] && [ -f "$dll" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$lame_recipe" ]; then
+        say "lame.exe and libmp3lame.dll ($arch): cached"; return
+    fi
+    say "lame.exe and libmp3lame.dll ($arch): cross-building from Debian's LAME source (a few minutes)"
     local work=$cache/$arch/lame-src
-    rm -rf "$work"; mkdir -p "$work"
-    (cd "$work" && apt-get source -qq lame >"$work/source.log" 2>&1) \
-        || fail "apt-get source lame" "see $work/source.log" "deb-src lines must be enabled (this script does it when run as root)"
-    local src; src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'lame-*' | head -n1)
-    [ -n "$src" ] || fail "LAME source folder not found in $work"
-    (cd "$src" && ./configure --host=$host --disable-shared --enable-static \
-            --disable-gtktest --disable-rpath LDFLAGS=-static CFLAGS='-O2' >"$work/configure.log" 2>&1) \
-        || fail "configuring LAME" "see $work/configure.log"
-    (cd "$src" && make -j"$(nproc)" >"$work/make.log" 2>&1) || fail "building LAME" "see $work/make.log"
-    cp "$src/frontend/lame.exe" "$out.tmp" && $host-strip "$out.tmp" && mv "$out.tmp" "$out"
-    say "lame.exe ($arch): built ($(stat -c %s "$out") bytes)"
+    if ! ls "$work"/lame_*.dsc >/dev/null 2>&1; then
+        rm -rf "$work"; mkdir -p "$work"
+        (cd "$work" && apt-get source -qq --download-only lame >"$work/source.log" 2>&1) \
+            || fail "apt-get source lame" "see $work/source.log" "deb-src lines must be enabled (this script does it when run as root)"
+    fi
+    local dsc; dsc=$(ls "$work"/lame_*.dsc | head -n1)
+    rm -rf "$work"/lame-*/
+    (cd "$work" && dpkg-source -x "$dsc" lame-exe && dpkg-source -x "$dsc" lame-dll) >"$work/extract.log" 2>&1 \
+        || fail "unpacking LAME's source" "see $work/extract.log"
+
+    # The wide entry point: wmain, UTF-8 inside, _wfopen for the files (guarded off for mingw upstream).
+    local f
+    for f in frontend/main.c frontend/get_audio.c frontend/parse.c; do
+        sed -i 's/defined( *_WIN32 *) *&& *!defined( *__MINGW32__ *)/defined(_WIN32)/' "$work/lame-exe/$f"
+        ! grep -q '__MINGW32__' "$work/lame-exe/$f" || fail "LAME's wide code path: a mingw guard is left in $f"
+    done
+    (cd "$work/lame-exe" && ./configure --host=$host --disable-shared --enable-static \
+            --disable-gtktest --disable-rpath LDFLAGS=-static CFLAGS='-O2' >"$work/configure-exe.log" 2>&1) \
+        || fail "configuring LAME (lame.exe)" "see $work/configure-exe.log"
+    # -municode at the link only: configure's test programs have a plain main.
+    (cd "$work/lame-exe" && make -j"$(nproc)" LDFLAGS='-static -municode' >"$work/make-exe.log" 2>&1) || fail "building lame.exe" "see $work/make-exe.log"
+    local imports; imports=$($host-objdump -p "$work/lame-exe/frontend/lame.exe")
+    grep -q '__wgetmainargs' <<<"$imports" || fail "lame.exe was built without its wide entry point" "see $work/make-exe.log"
+
+    # The export list names lame_init_old, which LAME 3.100 no longer defines; a PE link refuses it.
+    sed -i '/^lame_init_old$/d' "$work/lame-dll/include/libmp3lame.sym"
+    (cd "$work/lame-dll" && ./configure --host=$host --enable-shared --disable-static --disable-frontend \
+            --disable-gtktest --disable-rpath LDFLAGS='-static-libgcc' CFLAGS='-O2' >"$work/configure-dll.log" 2>&1) \
+        || fail "configuring LAME (libmp3lame.dll)" "see $work/configure-dll.log"
+    (cd "$work/lame-dll" && make -j"$(nproc)" >"$work/make-dll.log" 2>&1) || fail "building libmp3lame.dll" "see $work/make-dll.log"
+    local built; built=$(ls "$work"/lame-dll/libmp3lame/.libs/libmp3lame*.dll | head -n1)
+    [ -n "$built" ] || fail "libmp3lame.dll not found after the build" "see $work/make-dll.log"
+    # Windows' own DLLs only: a MinGW runtime DLL would have to be found through the search order.
+    imports=$($host-objdump -p "$built" | sed -n 's/^\tDLL Name: //p')
+    if grep -viqE '^(kernel32|msvcrt)\.dll$' <<<"$imports"; then
+        fail "libmp3lame.dll imports more than KERNEL32 and msvcrt:" $imports
+    fi
+
+    cp "$work/lame-exe/frontend/lame.exe" "$out.tmp" && $host-strip "$out.tmp" && mv "$out.tmp" "$out"
+    cp "$built" "$dll.tmp" && $host-strip --strip-unneeded "$dll.tmp" && mv "$dll.tmp" "$dll"
+    echo "$lame_recipe" >"$stamp"
+    say "lame.exe ($arch): built ($(stat -c %s "$out") bytes); libmp3lame.dll: $(stat -c %s "$dll") bytes"
 }
 
 # Whether this machine's kernel runs 32-bit programs (tools/wine-env.sh tells). The 64-bit build is
