@@ -37,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -218,6 +219,15 @@ private:
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
     LRESULT HandleBar(UINT msg, WPARAM wp, LPARAM lp);
     LRESULT HandleRibbon(UINT msg, WPARAM wp, LPARAM lp);
+    struct Strip {
+        HWND hwnd;
+        int *focus, *hot, *pressed;
+        int count;
+        std::function<int(POINT)> hitTest;
+        std::function<void(int)> press;
+        std::function<void(HDC)> paint;
+    };
+    LRESULT HandleStrip(const Strip& strip, UINT msg, WPARAM wp, LPARAM lp);
     struct RibbonItem {
         simhost::RibbonButtonView view;
         RECT rect;
@@ -678,14 +688,20 @@ LRESULT CALLBACK MailWindow::BarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
     return self->HandleBar(msg, wp, lp);
 }
 
-LRESULT MailWindow::HandleBar(UINT msg, WPARAM wp, LPARAM lp) {
-    const int count = static_cast<int>(ButtonRects().size());
+// The mouse and the keyboard on a strip of buttons (the bar, the ribbon group): the button under the
+// mouse, the one held down, and the one the keyboard works on; a press goes to `press`.
+LRESULT MailWindow::HandleStrip(const Strip& strip, UINT msg, WPARAM wp, LPARAM lp) {
+    HWND hwnd = strip.hwnd;
+    int& focus = *strip.focus;
+    int& hot = *strip.hot;
+    int& pressed = *strip.pressed;
+    const int count = strip.count;
     switch (msg) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
-            HDC dc = BeginPaint(bar_, &ps);
-            PaintBar(dc);
-            EndPaint(bar_, &ps);
+            HDC dc = BeginPaint(hwnd, &ps);
+            strip.paint(dc);
+            EndPaint(hwnd, &ps);
             return 0;
         }
         case WM_ERASEBKGND:
@@ -698,36 +714,36 @@ LRESULT MailWindow::HandleBar(UINT msg, WPARAM wp, LPARAM lp) {
         }
         case WM_SETFOCUS:
         case WM_KILLFOCUS:
-            InvalidateRect(bar_, nullptr, FALSE);
+            InvalidateRect(hwnd, nullptr, FALSE);
             return 0;
         case WM_MOUSEMOVE: {
-            const int hit = HitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            if (hit != hot_) {
-                hot_ = hit;
-                InvalidateRect(bar_, nullptr, FALSE);
-                TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, bar_, 0};
+            const int hit = strip.hitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+            if (hit != hot) {
+                hot = hit;
+                InvalidateRect(hwnd, nullptr, FALSE);
+                TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};
                 TrackMouseEvent(&t);
             }
             return 0;
         }
         case WM_MOUSELEAVE:
-            hot_ = -1;
-            InvalidateRect(bar_, nullptr, FALSE);
+            hot = -1;
+            InvalidateRect(hwnd, nullptr, FALSE);
             return 0;
         case WM_LBUTTONDOWN:
-            pressed_ = HitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            hot_ = pressed_;
-            if (pressed_ >= 0) focus_ = pressed_;
-            SetCapture(bar_);
-            InvalidateRect(bar_, nullptr, FALSE);
+            pressed = strip.hitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+            hot = pressed;
+            if (pressed >= 0) focus = pressed;
+            SetCapture(hwnd);
+            InvalidateRect(hwnd, nullptr, FALSE);
             return 0;
         case WM_LBUTTONUP: {
-            const int hit = HitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            const int was = pressed_;
-            pressed_ = -1;
+            const int hit = strip.hitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+            const int was = pressed;
+            pressed = -1;
             ReleaseCapture();
-            InvalidateRect(bar_, nullptr, FALSE);
-            if (hit >= 0 && hit == was) Press(ButtonRects()[hit].first);
+            InvalidateRect(hwnd, nullptr, FALSE);
+            if (hit >= 0 && hit == was) strip.press(hit);
             return 0;
         }
         case WM_KEYDOWN:
@@ -735,27 +751,34 @@ LRESULT MailWindow::HandleBar(UINT msg, WPARAM wp, LPARAM lp) {
             switch (wp) {
                 case VK_LEFT:
                 case VK_UP:
-                    focus_ = (focus_ + count - 1) % count;
-                    InvalidateRect(bar_, nullptr, FALSE);
+                    focus = (focus + count - 1) % count;
+                    InvalidateRect(hwnd, nullptr, FALSE);
                     return 0;
                 case VK_RIGHT:
                 case VK_DOWN:
-                    focus_ = (focus_ + 1) % count;
-                    InvalidateRect(bar_, nullptr, FALSE);
+                    focus = (focus + 1) % count;
+                    InvalidateRect(hwnd, nullptr, FALSE);
                     return 0;
                 case VK_HOME:
-                    focus_ = 0;
-                    InvalidateRect(bar_, nullptr, FALSE);
+                    focus = 0;
+                    InvalidateRect(hwnd, nullptr, FALSE);
                     return 0;
                 case VK_SPACE:
                 case VK_RETURN:
-                    focus_ = std::min(focus_, count - 1);
-                    Press(ButtonRects()[focus_].first);
+                    focus = std::min(focus, count - 1);
+                    strip.press(focus);
                     return 0;
             }
             break;
     }
-    return DefWindowProcW(bar_, msg, wp, lp);
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+LRESULT MailWindow::HandleBar(UINT msg, WPARAM wp, LPARAM lp) {
+    return HandleStrip({bar_, &focus_, &hot_, &pressed_, static_cast<int>(ButtonRects().size()),
+                        [this](POINT p) { return HitTest(p); }, [this](int i) { Press(ButtonRects()[i].first); },
+                        [this](HDC dc) { PaintBar(dc); }},
+                       msg, wp, lp);
 }
 
 // --- the ribbon ----------------------------------------------------------------------------------
@@ -999,83 +1022,10 @@ LRESULT CALLBACK MailWindow::RibbonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
 }
 
 LRESULT MailWindow::HandleRibbon(UINT msg, WPARAM wp, LPARAM lp) {
-    switch (msg) {
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(ribbon_, &ps);
-            PaintRibbon(dc);
-            EndPaint(ribbon_, &ps);
-            return 0;
-        }
-        case WM_ERASEBKGND:
-            return 1;
-        case WM_GETDLGCODE: {
-            const MSG* m = reinterpret_cast<const MSG*>(lp);
-            if (m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN) return DLGC_WANTALLKEYS;
-            return DLGC_WANTARROWS | DLGC_WANTCHARS;
-        }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            InvalidateRect(ribbon_, nullptr, FALSE);
-            return 0;
-        case WM_MOUSEMOVE: {
-            const int hit = RibbonHitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            if (hit != ribbonHot_) {
-                ribbonHot_ = hit;
-                InvalidateRect(ribbon_, nullptr, FALSE);
-                TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, ribbon_, 0};
-                TrackMouseEvent(&t);
-            }
-            return 0;
-        }
-        case WM_MOUSELEAVE:
-            ribbonHot_ = -1;
-            InvalidateRect(ribbon_, nullptr, FALSE);
-            return 0;
-        case WM_LBUTTONDOWN:
-            ribbonPressed_ = RibbonHitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            ribbonHot_ = ribbonPressed_;
-            if (ribbonPressed_ >= 0) ribbonFocus_ = ribbonPressed_;
-            SetCapture(ribbon_);
-            InvalidateRect(ribbon_, nullptr, FALSE);
-            return 0;
-        case WM_LBUTTONUP: {
-            const int hit = RibbonHitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            const int was = ribbonPressed_;
-            ribbonPressed_ = -1;
-            ReleaseCapture();
-            InvalidateRect(ribbon_, nullptr, FALSE);
-            if (hit >= 0 && hit == was) PressRibbon(RibbonItems()[hit].view.id);
-            return 0;
-        }
-        case WM_KEYDOWN: {
-            const int count = static_cast<int>(RibbonItems().size());
-            if (count == 0) break;
-            switch (wp) {
-                case VK_LEFT:
-                case VK_UP:
-                    ribbonFocus_ = (ribbonFocus_ + count - 1) % count;
-                    InvalidateRect(ribbon_, nullptr, FALSE);
-                    return 0;
-                case VK_RIGHT:
-                case VK_DOWN:
-                    ribbonFocus_ = (ribbonFocus_ + 1) % count;
-                    InvalidateRect(ribbon_, nullptr, FALSE);
-                    return 0;
-                case VK_HOME:
-                    ribbonFocus_ = 0;
-                    InvalidateRect(ribbon_, nullptr, FALSE);
-                    return 0;
-                case VK_SPACE:
-                case VK_RETURN:
-                    ribbonFocus_ = std::min(ribbonFocus_, count - 1);
-                    PressRibbon(RibbonItems()[ribbonFocus_].view.id);
-                    return 0;
-            }
-            break;
-        }
-    }
-    return DefWindowProcW(ribbon_, msg, wp, lp);
+    return HandleStrip({ribbon_, &ribbonFocus_, &ribbonHot_, &ribbonPressed_, static_cast<int>(RibbonItems().size()),
+                        [this](POINT p) { return RibbonHitTest(p); },
+                        [this](int i) { PressRibbon(RibbonItems()[i].view.id); }, [this](HDC dc) { PaintRibbon(dc); }},
+                       msg, wp, lp);
 }
 
 // --- the script ----------------------------------------------------------------------------------
