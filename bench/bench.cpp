@@ -12,6 +12,7 @@
 //   - the module's size and what it imports, read from the built DLL.
 // The audio device is a stand-in that answers at once (its "save" writes a tone of the length the
 // benchmark asks for), so the figures are the add-in's and the encoder's, not the sound driver's.
+#include "audio.h"
 #include "addin/connect.h"
 #include "about/about_window.h"
 #include "common/module.h"
@@ -39,27 +40,17 @@ constexpr double kFrameMs = 1000.0 / 60.0;
 
 // A tone of `seconds` as a 16 kHz mono 16-bit wave file, the recording format.
 std::vector<unsigned char> ToneWave(double seconds) {
-    const uint32_t rate = 16000, samples = uint32_t(seconds * rate), bytes = samples * 2;
-    std::vector<unsigned char> w;
-    w.reserve(44 + bytes);
-    auto put = [&](uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) w.push_back(static_cast<unsigned char>(v >> (8 * i)));
-    };
-    w.insert(w.end(), {'R', 'I', 'F', 'F'});
-    put(36 + bytes, 4);
-    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put(16, 4), put(1, 2), put(1, 2), put(rate, 4), put(rate * 2, 4), put(2, 2), put(16, 2);
-    w.insert(w.end(), {'d', 'a', 't', 'a'});
-    put(bytes, 4);
+    const uint32_t rate = 16000, count = uint32_t(seconds * rate);
+    std::vector<int16_t> samples(count);
     // A voice-like signal: a gliding pitch with a slow swell, so the encoder has something to do.
-    for (uint32_t i = 0; i < samples; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         const double t = double(i) / rate;
         const double pitch = 140 + 60 * std::sin(2 * 3.14159265 * 0.7 * t);
         const double swell = 0.5 + 0.5 * std::sin(2 * 3.14159265 * 3 * t);
         const double s = swell * (std::sin(2 * 3.14159265 * pitch * t) + 0.4 * std::sin(2 * 3.14159265 * 3 * pitch * t));
-        put(uint16_t(int16_t(7000 * s)), 2);
+        samples[i] = int16_t(7000 * s);
     }
-    return w;
+    return pvltest::WaveFile(samples);
 }
 
 // The test sentence (raw 16 kHz mono 32-bit samples) repeated to `seconds`, as the recording format;

@@ -80,7 +80,6 @@ LRESULT CALLBACK MciControl::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
         // Only the device that is open now reports: a notice from a device closed since belongs
         // to a command that is no longer anyone's concern.
         if (self->open_ && static_cast<UINT>(lp) == self->deviceId_) {
-            self->recordEndPending_ = false;  // a recording that ended by itself is Done too
             ComPtr<IDispatch> keep(self);
             self->RaiseDone(static_cast<short>(wp));
         }
@@ -146,12 +145,10 @@ HRESULT MciControl::RunCommand(const std::wstring& word) {
     if (is(L"open")) return Open();
     if (is(L"close")) return Close();
     if (is(L"record")) {
-        // The recording's end is asked to be reported, so that stopping it can wait for the
-        // driver to have really finished with it (see StopRecording).
+        // Stopping waits for the threads the recording brings to end (see StopRecording).
         const std::set<DWORD> before = ProcessThreads();
-        RETURN_IF_FAILED(Send(L"record " + alias_ + L" notify"));
+        RETURN_IF_FAILED(Send(L"record " + alias_));
         recorded_ = true;
-        recordEndPending_ = true;
         KeepRecordingThreads(before);
         return S_OK;
     }
@@ -164,7 +161,7 @@ HRESULT MciControl::RunCommand(const std::wstring& word) {
         }
         return Send(L"play " + alias_ + L" notify");
     }
-    if (is(L"stop")) return recordEndPending_ ? StopRecording() : Send(L"stop " + alias_ + L" wait");
+    if (is(L"stop")) return StopRecording();
     if (is(L"save")) return Send(L"save " + alias_ + quotedFile + L" wait");
     lastError_ = MCIERR_UNRECOGNIZED_COMMAND;
     return HResultFromMci(lastError_);
@@ -194,25 +191,8 @@ HRESULT MciControl::Open() {
 }
 
 HRESULT MciControl::StopRecording() {
-    // A driver may answer "stop ... wait" while its recording thread still writes the last buffers
-    // and lets go of its wave device (Wine's does): a "save" or "close" then would race that
-    // thread, and the process could fault or the file stay open. The recording's own end notice
-    // comes only once the thread is done (Windows sends it as aborted, at once), so it is awaited
-    // here, briefly, and kept from being raised as Done.
     const HRESULT hr = Send(L"stop " + alias_ + L" wait");
-    if (FAILED(hr)) return hr;  // still recording, or gone: no notice to wait for
-    const UINT device = deviceId_;
-    const ULONGLONG deadline = GetTickCount64() + kRecordEndPatienceMs;
-    MSG msg;
-    while (recordEndPending_ && window_) {
-        while (PeekMessageW(&msg, window_.get(), MM_MCINOTIFY, MM_MCINOTIFY, PM_REMOVE))
-            if (static_cast<UINT>(msg.lParam) == device) recordEndPending_ = false;
-        const ULONGLONG now = GetTickCount64();
-        if (!recordEndPending_ || now >= deadline) break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_POSTMESSAGE);
-    }
-    recordEndPending_ = false;
-    AwaitRecordingThreads();
+    if (SUCCEEDED(hr)) AwaitRecordingThreads();  // a device that refused to stop records on
     return hr;
 }
 
@@ -227,11 +207,12 @@ std::set<DWORD> MciControl::ProcessThreads() {
     return ids;
 }
 
-// The driver may record on a thread of its own that outlives "stop": Wine's answers stop (and
-// reports the recording aborted) as soon as it has asked its recording thread to end, and that
-// thread then still writes the last buffers into the file and closes the wave device. Saving or
-// closing meanwhile races it, and the process can fault. So the threads that starting the
-// recording brought are remembered, and stopping waits, briefly, until one of them has ended.
+// The driver may record on a thread of its own that outlives "stop ... wait": Wine's answers as
+// soon as it has asked its recording thread to end, and that thread then still writes the last
+// buffers into the file and closes the wave device. A "save" or "close" meanwhile races it: the
+// process could fault, or the file stay open. So the threads that starting the recording brought
+// are remembered, and stopping waits, briefly, until one of them has ended. (A driver whose
+// threads all outlive the recording costs that wait once; later recordings bring none.)
 void MciControl::KeepRecordingThreads(const std::set<DWORD>& before) {
     recordingThreads_.clear();
     for (DWORD id : ProcessThreads()) {
@@ -249,9 +230,8 @@ void MciControl::AwaitRecordingThreads() {
 }
 
 HRESULT MciControl::Close() {
-    if (recordEndPending_) Guarded(StopRecording());
+    if (!recordingThreads_.empty()) Guarded(StopRecording());
     const HRESULT hr = Send(L"close " + alias_ + L" wait");
-    recordEndPending_ = false;
     recordingThreads_.clear();
     if (SUCCEEDED(hr) || open_) {
         open_ = false;

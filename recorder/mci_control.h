@@ -48,8 +48,7 @@ inline constexpr DWORD kRecordSampleRate = 16000;
 inline constexpr WORD kRecordBitsPerSample = 16;
 inline constexpr WORD kRecordChannels = 1;
 
-// How long stopping a recording waits for the driver to report, and to show, that the recording
-// has ended.
+// How long stopping a recording waits for the driver's recording thread to end.
 inline constexpr DWORD kRecordEndPatienceMs = 1000;
 
 // An MCI error as a failure result.
@@ -98,7 +97,6 @@ private:
     bool open_ = false;
     bool newElement_ = false;  // opened on a missing file: a new recording
     bool recorded_ = false;    // "record" was sent since the last "open"
-    bool recordEndPending_ = false;  // the recording's end notice has not arrived yet
     std::vector<UniqueHandle> recordingThreads_;  // threads that came with the recording
     UINT deviceId_ = 0;
     DWORD lastError_ = 0;

@@ -9,6 +9,23 @@ uint32_t U32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) 
 uint16_t U16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
 }  // namespace
 
+std::vector<unsigned char> WaveFile(const std::vector<int16_t>& samples) {
+    const uint32_t rate = 16000, bytes = static_cast<uint32_t>(samples.size() * 2);
+    std::vector<unsigned char> w;
+    w.reserve(44 + bytes);
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) w.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    };
+    w.insert(w.end(), {'R', 'I', 'F', 'F'});
+    put(36 + bytes, 4);
+    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put(16, 4), put(1, 2), put(1, 2), put(rate, 4), put(rate * 2, 4), put(2, 2), put(16, 2);
+    w.insert(w.end(), {'d', 'a', 't', 'a'});
+    put(bytes, 4);
+    for (int16_t s : samples) put(static_cast<uint16_t>(s), 2);
+    return w;
+}
+
 Wave ParseWave(const std::vector<unsigned char>& b) {
     Wave w;
     if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4)) return w;

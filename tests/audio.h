@@ -14,6 +14,8 @@ struct Wave {
 };
 
 Wave ParseWave(const std::vector<unsigned char>& bytes);
+// Samples as a wave file in the recording format: 16 kHz, mono, 16-bit PCM.
+std::vector<unsigned char> WaveFile(const std::vector<int16_t>& samples);
 // Raw 32-bit little-endian samples (the capture device's format), scaled to 16 bits.
 std::vector<int16_t> RawSamples32(const std::vector<unsigned char>& bytes);
 double Rms(const std::vector<int16_t>& s, size_t from = 0, size_t count = SIZE_MAX);

@@ -14,19 +14,7 @@ std::vector<unsigned char> SpeechWave(double minSeconds) {
     const std::vector<int16_t> speech = SpeechSamples();
     std::vector<int16_t> samples = speech;
     while (!speech.empty() && samples.size() < minSeconds * 16000) samples.insert(samples.end(), speech.begin(), speech.end());
-    const uint32_t rate = 16000, bytes = static_cast<uint32_t>(samples.size() * 2);
-    std::vector<unsigned char> w;
-    auto put = [&](uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) w.push_back(static_cast<unsigned char>(v >> (8 * i)));
-    };
-    w.insert(w.end(), {'R', 'I', 'F', 'F'});
-    put(36 + bytes, 4);
-    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put(16, 4), put(1, 2), put(1, 2), put(rate, 4), put(rate * 2, 4), put(2, 2), put(16, 2);
-    w.insert(w.end(), {'d', 'a', 't', 'a'});
-    put(bytes, 4);
-    for (int16_t s : samples) put(static_cast<uint16_t>(s), 2);
-    return w;
+    return WaveFile(samples);
 }
 
 HRESULT RunLameExe(const std::wstring& exe, const std::wstring& wave, const std::wstring& mp3,

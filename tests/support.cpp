@@ -1,4 +1,5 @@
 #include "support.h"
+#include "audio.h"
 #include "about/about_window.h"
 #include "server/class_factory.h"
 #include <mmsystem.h>
@@ -27,10 +28,6 @@ public:
             return 0;
         }
         if (!state_->open.count(alias)) return MCIERR_INVALID_DEVICE_NAME;
-        // A recording asked to report its end does so, as aborted, when it is stopped or closed.
-        if (verb == L"record" && command.find(L" notify") != std::wstring::npos) state_->recordNotify.insert(alias);
-        if ((verb == L"stop" || verb == L"close") && state_->recordNotify.erase(alias))
-            PostMessageW(notifyWindow, MM_MCINOTIFY, MCI_NOTIFY_ABORTED, kDeviceId);
         if (verb == L"close") state_->open.erase(alias);
         if (verb == L"save" && state_->saveWritesWave) {
             const size_t q = command.find(L'"');
@@ -87,19 +84,10 @@ std::wstring TestFolder() {
 }
 
 std::vector<unsigned char> ToneWave(double seconds) {
-    const uint32_t rate = 16000, samples = uint32_t(seconds * rate), bytes = samples * 2;
-    std::vector<unsigned char> w;
-    auto put = [&](uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) w.push_back(static_cast<unsigned char>(v >> (8 * i)));
-    };
-    w.insert(w.end(), {'R', 'I', 'F', 'F'});
-    put(36 + bytes, 4);
-    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put(16, 4), put(1, 2), put(1, 2), put(rate, 4), put(rate * 2, 4), put(2, 2), put(16, 2);
-    w.insert(w.end(), {'d', 'a', 't', 'a'});
-    put(bytes, 4);
-    for (uint32_t i = 0; i < samples; ++i) put(uint16_t(int16_t(8000 * std::sin(2 * 3.14159265 * 440 * i / rate))), 2);
-    return w;
+    const uint32_t rate = 16000, count = uint32_t(seconds * rate);
+    std::vector<int16_t> samples(count);
+    for (uint32_t i = 0; i < count; ++i) samples[i] = int16_t(8000 * std::sin(2 * 3.14159265 * 440 * i / rate));
+    return WaveFile(samples);
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

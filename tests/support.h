@@ -28,7 +28,6 @@ struct FakeMci {
     bool completePlay = false;
     bool saveWritesWave = true;  // "save" writes one second of tone to the file it names
     std::set<std::wstring> open;
-    std::set<std::wstring> recordNotify;  // recordings that will report their end
     std::vector<std::wstring> Verbs() const;
 };
 std::unique_ptr<pvl::MciBackend> MakeFakeBackend(FakeMci* state);
