@@ -12,14 +12,10 @@ using simhost::Host;
 
 std::wstring Sibling(const wchar_t* name) { return TestFolder() + L"\\" + name; }
 
-class OwnershipTest : public AddinTest {
+class OwnershipTest : public StandInEncoderTest {
 protected:
     void SetUp() override {
-        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
-        DeleteFileW(Sibling(L"lame.exe").c_str());
-        ASSERT_TRUE(CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE));
-        SetEnvironmentVariableW(L"PVL_FAKE_LAME", L"encode");
-        AddinTest::SetUp();
+        StandInEncoderTest::SetUp();
         a_ = OpenMail(&mailA_);
         b_ = OpenMail(&mailB_);
     }
@@ -28,15 +24,7 @@ protected:
         b_.Reset();
         mailA_.Reset();
         mailB_.Reset();
-        SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
-        AddinTest::TearDown();
-        DeleteFileW(Sibling(L"lame.exe").c_str());
-        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
-    }
-    static size_t Voices(const ComPtr<simhost::MailItem>& mail) {
-        size_t n = 0;
-        for (auto& a : mail->GetAttachments().All()) n += a->DisplayName() == L"Parvaline.mp3";
-        return n;
+        StandInEncoderTest::TearDown();
     }
     // The recorder's device commands since the last look, as verbs.
     std::vector<std::wstring> TakeVerbs() {

@@ -12,7 +12,6 @@ namespace {
 
 using simhost::Host;
 
-std::wstring Sibling(const wchar_t* name) { return TestFolder() + L"\\" + name; }
 
 // A control of the host's own making, as a callback's argument.
 ComPtr<IDispatch> Control(const wchar_t* id, IDispatch* context) {
@@ -20,23 +19,16 @@ ComPtr<IDispatch> Control(const wchar_t* id, IDispatch* context) {
     return ComPtr<IDispatch>(static_cast<IRibbonControl*>(control.Get()));
 }
 
-class RibbonAddinTest : public AddinTest {
+class RibbonAddinTest : public StandInEncoderTest {
 protected:
     void SetUp() override {
-        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
-        DeleteFileW(Sibling(L"lame.exe").c_str());
-        ASSERT_TRUE(CopyFileW(Sibling(L"fake_lame.exe").c_str(), Sibling(L"lame.exe").c_str(), FALSE));
-        SetEnvironmentVariableW(L"PVL_FAKE_LAME", L"encode");
         mci_.completePlay = true;
-        AddinTest::SetUp();
+        StandInEncoderTest::SetUp();
         ASSERT_EQ(Ribbon().Attach(addin_.Get(), L"pvlAddIn.Connect"), S_OK);
     }
     void TearDown() override {
         Ribbon().Detach();  // the host lets go of the add-in before the add-in is released
-        SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
-        AddinTest::TearDown();
-        DeleteFileW(Sibling(L"lame.exe").c_str());
-        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
+        StandInEncoderTest::TearDown();
     }
     simhost::Ribbon& Ribbon() { return client_.app->GetRibbon(); }
     // Record, Play, Stop as the window's group shows them after the host has asked again:
@@ -54,11 +46,6 @@ protected:
     HRESULT Press(const ComPtr<simhost::Inspector>& window, const wchar_t* id, bool force = false) {
         Ribbon().Update();
         return Ribbon().Press(window.Get(), id, force);
-    }
-    static size_t Voices(const ComPtr<simhost::MailItem>& mail) {
-        size_t n = 0;
-        for (auto& a : mail->GetAttachments().All()) n += a->DisplayName() == L"Parvaline.mp3";
-        return n;
     }
     // A callback called by name with one argument, as a misbehaving host would.
     HRESULT Call(const wchar_t* name, VARIANT arg, pvl::Variant* result) {

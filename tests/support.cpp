@@ -203,6 +203,28 @@ void AddinTest::TearDown() {
     if (!getenv("PVL_KEEP_FILES")) DeleteFileW(RecordingPath().c_str());
 }
 
+void StandInEncoderTest::SetUp() {
+    const std::wstring folder = TestFolder();
+    DeleteFileW((folder + L"\\Parvaline.mp3").c_str());
+    DeleteFileW((folder + L"\\lame.exe").c_str());
+    ASSERT_TRUE(CopyFileW((folder + L"\\fake_lame.exe").c_str(), (folder + L"\\lame.exe").c_str(), FALSE));
+    SetEnvironmentVariableW(L"PVL_FAKE_LAME", L"encode");
+    AddinTest::SetUp();
+}
+
+void StandInEncoderTest::TearDown() {
+    SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
+    AddinTest::TearDown();
+    DeleteFileW((TestFolder() + L"\\lame.exe").c_str());
+    DeleteFileW((TestFolder() + L"\\Parvaline.mp3").c_str());
+}
+
+size_t StandInEncoderTest::Voices(const ComPtr<simhost::MailItem>& mail) {
+    size_t n = 0;
+    for (auto& a : mail->GetAttachments().All()) n += a->DisplayName() == L"Parvaline.mp3";
+    return n;
+}
+
 ComPtr<simhost::Inspector> AddinTest::OpenMail(ComPtr<simhost::MailItem>* mail) {
     auto item = client_.NewMail();
     if (mail) *mail = item;

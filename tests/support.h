@@ -94,6 +94,16 @@ protected:
     bool checkNothingLeft_ = true;
 };
 
+// The add-in connected, with the tests' stand-in encoder beside the component (it encodes), and no
+// MP3 left from an earlier test.
+class StandInEncoderTest : public AddinTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // The mail's voice attachments ("Parvaline.mp3").
+    static size_t Voices(const ComPtr<simhost::MailItem>& mail);
+};
+
 // The add-in connected, with one mail window open and its bar built.
 class MailWindowTest : public AddinTest {
 protected:
