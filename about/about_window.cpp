@@ -1,7 +1,6 @@
 #include "about/about_window.h"
 #include "about/about_resource.h"
 #include "about/links.h"
-#include "addin/connect.h"
 #include "common/module.h"
 #include "common/result.h"
 #include <memory>
@@ -290,15 +289,5 @@ AboutWindow* ExistingAboutWindow() { return g_about; }
 void DestroyAboutWindow() { delete std::exchange(g_about, nullptr); }
 
 void UnregisterAboutWindowClass() { UnregisterClassW(kWindowClass, ModuleInstance()); }
-
-HRESULT Connect::ButtonPVL_Click(IDispatch*, VARIANT_BOOL*) {
-    // Stop-at-first-error. The captions are the window's own; they are set anyway, so that it always
-    // opens with them.
-    AboutWindow* about = nullptr;
-    RETURN_IF_FAILED(frmAbout(&about));
-    RETURN_IF_FAILED(about->SetCaption(L"About Parvaline"));
-    RETURN_IF_FAILED(about->SetOkCaption(L"OK"));
-    return about->ShowModal();
-}
 
 }  // namespace pvl

@@ -8,7 +8,7 @@
 #pragma once
 #include "common/com_object.h"
 #include "common/raii.h"
-#include "recorder/mci_control.h"
+#include "audio/mci_control.h"
 
 namespace pvl {
 

@@ -1,10 +1,10 @@
 #include "addin/connect.h"
-#include "addin/host_model.h"
+#include "common/host_model.h"
 #include "addin/ribbon_callbacks.h"
 #include "about/about_window.h"
 #include "common/dispatch_call.h"
 #include "common/result.h"
-#include "recorder/mci_control.h"
+#include "audio/mci_control.h"
 
 namespace pvl {
 
@@ -217,6 +217,18 @@ HRESULT Connect::RouteRecordingItemEvent(DISPID id, DISPPARAMS* params) {
     VARIANT_BOOL* cancel = &localCancel;
     if (const VARIANT* c = RawArg(params, 0); c && c->vt == (VT_BOOL | VT_BYREF) && c->pboolVal) cancel = c->pboolVal;
     return RecordingMailItem_Send(cancel);
+}
+
+// --- The product button ------------------------------------------------------------------------------
+
+HRESULT Connect::ButtonPVL_Click(IDispatch*, VARIANT_BOOL*) {
+    // Stop-at-first-error. The captions are the window's own; they are set anyway, so that it always
+    // opens with them.
+    AboutWindow* about = nullptr;
+    RETURN_IF_FAILED(frmAbout(&about));
+    RETURN_IF_FAILED(about->SetCaption(L"About Parvaline"));
+    RETURN_IF_FAILED(about->SetOkCaption(L"OK"));
+    return about->ShowModal();
 }
 
 Connect::Fields Connect::View() const {

@@ -11,7 +11,7 @@
 // Office drops the whole group when a callback fails, so the callbacks answer a safe value rather
 // than fail wherever they can; only arguments that no ribbon would pass are refused.
 #include "addin/connect.h"
-#include "addin/host_model.h"
+#include "common/host_model.h"
 #include "addin/ribbon_callbacks.h"
 #include "common/dispatch_call.h"
 #include "common/module.h"

@@ -58,6 +58,9 @@ inline constexpr DISPID RibbonControl_Tag = 3;
 inline constexpr wchar_t kRibbonMailCompose[] = L"Microsoft.Outlook.Mail.Compose";
 inline constexpr wchar_t kRibbonMailRead[] = L"Microsoft.Outlook.Mail.Read";
 inline constexpr wchar_t kRibbonContact[] = L"Microsoft.Outlook.Contact";
+// The main window's ribbon, asked for once at start-up; a reply written inline in its reading pane
+// shows its commands on the contextual tab set TabComposeTools, tab TabMessage.
+inline constexpr wchar_t kRibbonExplorer[] = L"Microsoft.Outlook.Explorer";
 
 // customUI namespaces: Office 2010 and later, and Office 2007's (which later versions still read).
 inline constexpr wchar_t kCustomUiNamespace2009[] = L"http://schemas.microsoft.com/office/2009/07/customui";

@@ -1,6 +1,6 @@
 // The "Parvaline" command bar in each new mail inspector, and its removal when that window closes.
 #include "addin/connect.h"
-#include "addin/host_model.h"
+#include "common/host_model.h"
 #include "common/dispatch_call.h"
 #include "common/module.h"
 #include "common/result.h"

@@ -17,7 +17,7 @@
 #include "about/about_window.h"
 #include "common/module.h"
 #include "recorder/compression.h"
-#include "recorder/mci_backend.h"
+#include "audio/mci_backend.h"
 #include "server/class_factory.h"
 #include "simhost/simhost.h"
 #include "simhost/ribbon.h"

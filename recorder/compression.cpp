@@ -2,7 +2,7 @@
 // component, wait for it, and attach the MP3 to the current mail item. Continue-on-error throughout.
 #include "about/about_window.h"
 #include "addin/connect.h"
-#include "addin/host_model.h"
+#include "common/host_model.h"
 #include "common/dispatch_call.h"
 #include "common/module.h"
 #include "common/raii.h"

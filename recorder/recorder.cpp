@@ -2,7 +2,7 @@
 // The state is Connect::RecorderState; the buttons are the newest command bar's.
 #include "about/about_window.h"
 #include "addin/connect.h"
-#include "addin/host_model.h"
+#include "common/host_model.h"
 #include "common/dispatch_call.h"
 #include "common/module.h"
 #include "common/result.h"

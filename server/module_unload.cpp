@@ -1,6 +1,6 @@
 #include "server/module_unload.h"
 #include "about/about_window.h"
-#include "recorder/mci_control.h"
+#include "audio/mci_control.h"
 
 namespace pvl {
 

@@ -13,7 +13,7 @@
 #include "common/connection_point.h"
 #include "common/dispatch_impl.h"
 #include "common/variant.h"
-#include "addin/host_model.h"
+#include "common/host_model.h"
 #include <functional>
 #include <map>
 #include <string>

@@ -2,7 +2,7 @@
 // behind when the host lets it go.
 #include "support.h"
 #include "about/about_window.h"
-#include "addin/host_model.h"
+#include "common/host_model.h"
 #include "server/class_factory.h"
 
 namespace pvltest {

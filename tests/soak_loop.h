@@ -4,7 +4,7 @@
 // (bench/soak.cpp) and its short version among the tests, so both run and judge the same loop.
 #pragma once
 #include "addin/connect.h"
-#include "recorder/mci_backend.h"
+#include "audio/mci_backend.h"
 #include "resource_meter.h"
 #include "server/class_factory.h"
 #include "simhost/simhost.h"

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include "addin/connect.h"
 #include "common/module.h"
-#include "recorder/mci_backend.h"
-#include "recorder/mci_control.h"
+#include "audio/mci_backend.h"
+#include "audio/mci_control.h"
 #include "simhost/simhost.h"
 #include <atomic>
 #include <functional>

@@ -18,6 +18,11 @@ inline constexpr IID DIID_InspectorsEvents = {0x00063079, 0, 0, {0xC0, 0, 0, 0, 
 inline constexpr IID DIID_InspectorEvents = {0x0006307D, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID DIID_InspectorEvents_10 = {0x0006302A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID DIID_ItemEvents_10 = {0x0006302B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// The main window (Explorer) and its collection; replies written in its reading pane (Outlook 2013+).
+inline constexpr IID IID_Explorers = {0x0006300A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_Explorer = {0x00063003, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID DIID_ExplorersEvents = {0x00063078, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID DIID_ExplorerEvents_10 = {0x0006300F, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // Office
 inline constexpr IID IID_CommandBars = {0x000C0302, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -30,7 +35,17 @@ inline constexpr IID IID_COMAddIn = {0x000C033A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 
 
 namespace dispid {
 // Outlook
+inline constexpr DISPID Application_ActiveExplorer = 0x111;
+inline constexpr DISPID Application_Explorers = 0x119;
 inline constexpr DISPID Application_Inspectors = 0x11A;
+inline constexpr DISPID Explorers_Count = 0x50;
+inline constexpr DISPID Explorers_Item = 0x51;
+inline constexpr DISPID Explorers_Add = 0x5F;
+inline constexpr DISPID Explorer_CommandBars = 0x2100;
+inline constexpr DISPID Explorer_Close = 0x2103;
+inline constexpr DISPID Explorer_Selection = 0x2202;
+inline constexpr DISPID Explorer_ActiveInlineResponse = 0xFC93;
+inline constexpr DISPID Explorer_ActiveInlineResponseWordEditor = 0xFC94;
 inline constexpr DISPID Inspectors_Count = 0x50;
 inline constexpr DISPID Inspectors_Item = 0x51;
 inline constexpr DISPID Inspector_CommandBars = 0x2100;
@@ -51,6 +66,12 @@ inline constexpr DISPID InspectorsEvents_NewInspector = 0xF001;
 inline constexpr DISPID InspectorEvents_Close = 0xF008;
 inline constexpr DISPID ItemEvents_Close = 0xF004;
 inline constexpr DISPID ItemEvents_Send = 0xF005;
+inline constexpr DISPID ExplorersEvents_NewExplorer = 0xF001;
+inline constexpr DISPID ExplorerEvents_Activate = 0xF001;
+inline constexpr DISPID ExplorerEvents_Close = 0xF008;
+// InlineResponseClose has no argument in the type library (Microsoft's page shows one; none is read).
+inline constexpr DISPID ExplorerEvents_InlineResponse = 0xFC92;
+inline constexpr DISPID ExplorerEvents_InlineResponseClose = 0xFC96;
 
 // Office
 inline constexpr DISPID CommandBars_Item = 0;
@@ -96,5 +117,7 @@ inline constexpr long msoButtonIconAndCaption = 3;
 // Outlook item classes
 inline constexpr long olMail = 43;
 inline constexpr long olContact = 40;
+inline constexpr long olExplorer = 34;
+inline constexpr long olInspector = 35;
 
 }  // namespace pvl::host

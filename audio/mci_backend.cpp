@@ -1,4 +1,4 @@
-#include "recorder/mci_backend.h"
+#include "audio/mci_backend.h"
 #include <mmsystem.h>
 
 namespace pvl {

@@ -14,7 +14,7 @@
 #include "common/connection_point.h"
 #include "common/dispatch_impl.h"
 #include "common/raii.h"
-#include "recorder/mci_backend.h"
+#include "audio/mci_backend.h"
 #include <functional>
 #include <memory>
 #include <set>

@@ -1,4 +1,4 @@
-#include "recorder/mci_control.h"
+#include "audio/mci_control.h"
 #include "common/module.h"
 #include "common/system_library.h"
 #include <mmsystem.h>
