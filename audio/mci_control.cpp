@@ -28,7 +28,7 @@ MciControl::MciControl(std::unique_ptr<MciBackend> backend) : backend_(std::move
 }
 
 MciControl::~MciControl() {
-    if (open_) Close();
+    if (open_) CloseDevice();
     if (window_) SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
     window_.reset();
 }
@@ -97,15 +97,14 @@ HRESULT MciControl::InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARI
             if (IsPut(flags)) {
                 std::wstring word;
                 RETURN_IF_FAILED(GetPutString(params, &word));
-                if (observer_) observer_(L"Command=" + word);
-                return RunCommand(word);
+                return Command(word);
             }
             return ReturnString(L"", result);
         case mci_dispid::FileName:
             if (IsPut(flags)) {
-                RETURN_IF_FAILED(GetPutString(params, &fileName_));
-                if (observer_) observer_(L"FileName=" + fileName_);
-                return S_OK;
+                std::wstring name;
+                RETURN_IF_FAILED(GetPutString(params, &name));
+                return SetFileName(name);
             }
             return ReturnString(fileName_, result);
         case mci_dispid::DeviceType:
@@ -114,9 +113,9 @@ HRESULT MciControl::InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARI
         case mci_dispid::TimeFormat:
             // Kept, not applied: nothing in the add-in reads positions or lengths.
             if (IsPut(flags)) {
-                RETURN_IF_FAILED(GetPutLong(params, &timeFormat_));
-                if (observer_) observer_(L"TimeFormat=" + std::to_wstring(timeFormat_));
-                return S_OK;
+                long format = 0;
+                RETURN_IF_FAILED(GetPutLong(params, &format));
+                return SetTimeFormat(format);
             }
             return ReturnLong(timeFormat_, result);
         case mci_dispid::Error:
@@ -134,6 +133,36 @@ HRESULT MciControl::InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARI
     }
 }
 
+// --- The typed face: the same operations as the automation members, without dispatch ids ---------------
+
+HRESULT MciControl::SetFileName(const std::wstring& file) {
+    fileName_ = file;
+    if (observer_) observer_(L"FileName=" + fileName_);
+    return S_OK;
+}
+
+HRESULT MciControl::SetTimeFormat(long format) {
+    // Kept, not applied: nothing in the add-in reads positions or lengths.
+    timeFormat_ = format;
+    if (observer_) observer_(L"TimeFormat=" + std::to_wstring(timeFormat_));
+    return S_OK;
+}
+
+HRESULT MciControl::Command(const std::wstring& word) {
+    if (observer_) observer_(L"Command=" + word);
+    return RunCommand(word);
+}
+
+HRESULT MciControl::Open(const std::wstring& file) {
+    RETURN_IF_FAILED(SetFileName(file));
+    return Command(L"open");
+}
+
+HRESULT MciControl::Save(const std::wstring& file) {
+    RETURN_IF_FAILED(SetFileName(file));
+    return Command(L"save");
+}
+
 HRESULT MciControl::Send(const std::wstring& command) {
     lastError_ = backend_->Send(command, window_.get());
     return HResultFromMci(lastError_);
@@ -142,8 +171,8 @@ HRESULT MciControl::Send(const std::wstring& command) {
 HRESULT MciControl::RunCommand(const std::wstring& word) {
     auto is = [&](const wchar_t* w) { return CompareStringOrdinal(word.c_str(), -1, w, -1, TRUE) == CSTR_EQUAL; };
     const std::wstring quotedFile = L" \"" + fileName_ + L"\"";
-    if (is(L"open")) return Open();
-    if (is(L"close")) return Close();
+    if (is(L"open")) return OpenDevice();
+    if (is(L"close")) return CloseDevice();
     if (is(L"record")) {
         // Stopping waits for the threads the recording brings to end (see StopRecording).
         const std::set<DWORD> before = ProcessThreads();
@@ -167,8 +196,8 @@ HRESULT MciControl::RunCommand(const std::wstring& word) {
     return HResultFromMci(lastError_);
 }
 
-HRESULT MciControl::Open() {
-    if (open_) Guarded(Close());
+HRESULT MciControl::OpenDevice() {
+    if (open_) Guarded(CloseDevice());
     const bool existing = GetFileAttributesW(fileName_.c_str()) != INVALID_FILE_ATTRIBUTES;
     const std::wstring open = existing
         ? L"open \"" + fileName_ + L"\" type " + deviceType_ + L" alias " + alias_ + L" wait"
@@ -229,7 +258,7 @@ void MciControl::AwaitRecordingThreads() {
     recordingThreads_.clear();
 }
 
-HRESULT MciControl::Close() {
+HRESULT MciControl::CloseDevice() {
     if (!recordingThreads_.empty()) Guarded(StopRecording());
     const HRESULT hr = Send(L"close " + alias_ + L" wait");
     recordingThreads_.clear();

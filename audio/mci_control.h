@@ -64,6 +64,16 @@ public:
     PVL_DECLARE_IUNKNOWN;
     HRESULT Initialize();
 
+    // The typed face the recorder uses: each is the automation operation of the same name, observed
+    // the same way. Open and Save set FileName first.
+    HRESULT Open(const std::wstring& file);
+    HRESULT SetTimeFormat(long format);
+    HRESULT Record() { return Command(L"record"); }
+    HRESULT Play() { return Command(L"play"); }
+    HRESULT Stop() { return Command(L"stop"); }
+    HRESULT Save(const std::wstring& file);
+    HRESULT Close() { return Command(L"close"); }
+
     // Raises PlayCompleted, as the control does when its own Play button's command ends. This
     // control shows no buttons; the host's user interface or a test calls it.
     HRESULT RaisePlayCompleted(long errorCode);
@@ -76,9 +86,11 @@ protected:
     HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) override;
 
 private:
+    HRESULT SetFileName(const std::wstring& file);
+    HRESULT Command(const std::wstring& word);
     HRESULT RunCommand(const std::wstring& word);
-    HRESULT Open();
-    HRESULT Close();
+    HRESULT OpenDevice();
+    HRESULT CloseDevice();
     HRESULT StopRecording();
     static std::set<DWORD> ProcessThreads();
     void KeepRecordingThreads(const std::set<DWORD>& before);
