@@ -1,23 +1,29 @@
-// Connect: the add-in object. It holds every reference the add-in keeps (host objects and the audio
-// control), receives every event, and routes each to its handler. The handlers are members, named
-// after their event source and event; they live beside their subsystem:
-//   addin/connect.cpp    connection and disconnection, event routing
-//   addin/toolbar.cpp    the mail inspector's command bar
-//   recorder/recorder.cpp  Record, Play, Stop and the audio control's events
-//   recorder/compression.cpp  saving, encoding and attaching inside Stop
-//   about/about_window.cpp    the product button
+// Connect: the add-in object. It is what Office creates and talks to (IDTExtensibility2,
+// IRibbonExtensibility, and the ribbon's callbacks by name through IDispatch); it keeps the fields
+// the add-in's connection and its newest mail window are known by; and it routes every event to the
+// handler named after its source and event. The places where a mail is written hold their own
+// windows, mails and events:
+//   addin/connect.cpp       connection and disconnection, the routing of every event
+//   addin/mail_window.cpp   a mail window and its "Parvaline" bar
+//   addin/reading_pane.cpp  the main window and a reply written inline in its reading pane
+//   addin/ribbon.cpp        the ribbon's XML and callbacks
+//   recorder/               Record, Play and Stop, compression and attachment
 #pragma once
+#include "addin/extensibility.h"
+#include "addin/identity.h"
+#include "addin/mail_window.h"
+#include "addin/reading_pane.h"
+#include "addin/ribbon_model.h"
 #include "common/com_object.h"
 #include "common/event_field.h"
 #include "common/variant.h"
-#include "addin/extensibility.h"
-#include "addin/identity.h"
-#include "addin/ribbon_model.h"
+#include "recorder/recorder.h"
 #include <string>
+#include <vector>
 
 namespace pvl {
 
-class Connect : public IDTExtensibility2, public IRibbonExtensibility {
+class Connect : public IDTExtensibility2, public IRibbonExtensibility, private RecorderOwner {
 public:
     Connect();
     ~Connect();
@@ -25,6 +31,7 @@ public:
 
     PVL_DECLARE_IUNKNOWN;
     using Identity = IDTExtensibility2;  // the interface whose IUnknown is the object's identity
+    IUnknown* Unknown() { return static_cast<IDTExtensibility2*>(this); }
 
     // IDispatch, shared by _Connect, IDTExtensibility2 and IRibbonExtensibility. _Connect declares
     // no members; the only names it answers are the ribbon's callbacks (addin/ribbon.cpp), which
@@ -50,6 +57,7 @@ public:
     struct Fields {
         IDispatch* OutlookApp;
         IDispatch* OutlookInspectors;
+        IDispatch* OutlookExplorers;
         IDispatch* AddInInst;
         IDispatch* mci;
         IDispatch* CurrentMailInspector;
@@ -59,10 +67,11 @@ public:
         IDispatch* ButtonRecord;
         IDispatch* ButtonPlay;
         IDispatch* ButtonStop;
-        IDispatch* RecordingMailInspector;
-        IDispatch* RecordingMailItem;
-        IDispatch* RecorderMailItem;
-        IDispatch* RibbonUI;
+        IDispatch* RecordingMailItem;  // the mail the last recording belongs to
+        IDispatch* RecorderMailItem;   // the mail the recorder is busy for
+        size_t MailWindows;            // open mail windows held, with their bars
+        size_t ReadingPanes;           // main windows held
+        size_t RibbonUIs;              // one per customUI document loaded
         pvlStates RecorderState;
     };
     Fields View() const;
@@ -71,43 +80,48 @@ public:
     static long LiveObjects();
 
 private:
-    // Event routing: each event-connected field delivers its events to one of these, which reads
-    // the event's arguments and calls the handler.
+    friend class MailPlace;
+    friend class MailWindow;
+    friend class ReadingPane;
+
+    // Event routing of the fields that receive events.
     HRESULT RouteInspectorsEvent(DISPID id, DISPPARAMS* params);
-    HRESULT RouteMailInspectorEvent(DISPID id, DISPPARAMS* params);
+    HRESULT RouteExplorersEvent(DISPID id, DISPPARAMS* params);
     HRESULT RouteMciEvent(DISPID id, DISPPARAMS* params);
-    HRESULT RouteButtonPVLEvent(DISPID id, DISPPARAMS* params);
-    HRESULT RouteButtonRecordEvent(DISPID id, DISPPARAMS* params);
-    HRESULT RouteButtonPlayEvent(DISPID id, DISPPARAMS* params);
-    HRESULT RouteButtonStopEvent(DISPID id, DISPPARAMS* params);
-    HRESULT RouteRecordingInspectorEvent(DISPID id, DISPPARAMS* params);
-    HRESULT RouteRecordingItemEvent(DISPID id, DISPPARAMS* params);
-    using ClickHandler = HRESULT (Connect::*)(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
-    HRESULT RouteClick(ClickHandler handler, const EventConnection& button, DISPID id, DISPPARAMS* params);
 
     // Continue-on-error handlers: every step is guarded; they return success.
     HRESULT AddinInstance_OnConnection(IDispatch* Application, IDispatch* addInInst);
     HRESULT AddinInstance_OnDisconnection();
     HRESULT OutlookInspectors_NewInspector(IDispatch* Inspector);
-    HRESULT CurrentMailInspector_Close();
-    HRESULT ButtonRecord_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
+    HRESULT OutlookExplorers_NewExplorer(IDispatch* Explorer);
+    HRESULT MailWindow_Close(MailWindow& window);
+    HRESULT CurrentMailInspector_Close(MailWindow& window);
+    HRESULT ButtonRecord_Click(MailWindow& window, IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
     HRESULT ButtonStop_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
-    HRESULT RecordingMailInspector_Close();
-    HRESULT RecordingMailItem_Send(VARIANT_BOOL* Cancel);
+    HRESULT Explorer_InlineResponse(ReadingPane& pane, IDispatch* Item);
+    HRESULT Explorer_InlineResponseClose(ReadingPane& pane);
+    HRESULT Explorer_Close(ReadingPane& pane);
+    HRESULT RecordingMail_Send(MailPlace& place, VARIANT_BOOL* Cancel);
+    HRESULT RecordingMail_Close(MailPlace& place, VARIANT_BOOL* Cancel);
     // Stop-at-first-error handlers: the first failing step's result is returned to the event's caller.
-    HRESULT ButtonPlay_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
+    HRESULT ButtonPlay_Click(MailWindow& window, IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
     HRESULT ButtonPVL_Click(IDispatch* Ctrl, VARIANT_BOOL* CancelDefault);
     HRESULT mci_Done(short NotifyCode);
     HRESULT mci_PlayCompleted(long Errorcode);
 
-    // Stop's steps. The result is S_OK unless a recording ended without reaching its mail.
-    HRESULT StopRecorder();
-    // Whether a recording runs for a mail other than `mailItem`: a Record or Play for that mail
-    // would reopen the device and throw the other mail's recording away.
-    bool RecordingForAnotherMail(IDispatch* mailItem) const;
-    // Record for the mail in `inspector` (continue-on-error).
-    HRESULT StartRecording(IDispatch* inspector, IDispatch* mailItem);
-    bool IsRecording() const { return RecorderState == pvlRecording || RecorderState == pvlRecordPause; }
+    // The places.
+    HRESULT AddReadingPane(IDispatch* explorer);
+    void Forget(MailPlace& place);
+    void LetGoOf(IDispatch* mailItem);
+    MailWindow* WindowOf(IDispatch* inspector) const;
+    ReadingPane* PaneOf(IDispatch* explorer) const;
+    // The action text of a bar's buttons: "!<" ProgId ">", the ProgId read from AddInInst.
+    HRESULT BuildActionText(std::wstring* text);
+
+    // RecorderOwner
+    HRESULT ShowOnBars(bool busy, bool stopAtFirstError) override;
+    void RecorderChanged() override;
+    void ShowCompressing(bool compressing) override;
 
     // The ribbon's callbacks (ribbon.cpp), reached through IDispatch by the names in the XML.
     HRESULT InvokeRibbonCallback(DISPID id, DISPPARAMS* params, VARIANT* result);
@@ -115,53 +129,39 @@ private:
     HRESULT Ribbon_onAction(IDispatch* control);
     bool Ribbon_getEnabled(IDispatch* control);
     HRESULT Ribbon_getImage(IDispatch* control, VARIANT* picture);
-    // Office asks the ribbon's get-callbacks again after this; called on every change of state.
-    void InvalidateRibbon();
-    // The state rule of the ribbon's buttons for a window showing `mailItem` (a RibbonButton).
+    // The mail of the window or pane a control sits in: null when it shows none.
+    ComPtr<IDispatch> ContextMail(IDispatch* control);
+    // The state rule of a group's buttons where `mailItem` is written (a RibbonButton).
     bool RibbonButtonEnabled(int button, IDispatch* mailItem) const;
-    // Play, for the mail whose window asked (stop-at-first-error).
-    HRESULT PlayRecording(IDispatch* mailItem);
+    // Office asks the groups' get-callbacks again after this; called on every change of state.
+    void InvalidateRibbon();
 
-    // Toolbar steps (toolbar.cpp).
-    HRESULT AddButton(EventConnection& field, int row);
-    HRESULT BuildActionText(std::wstring* text);
-    // Compression and attachment inside Stop (compression.cpp). S_OK only when the mail received
-    // this recording as its voice attachment.
-    HRESULT CompressAndAttach();
-
-    // Event-connected fields, in their declared order.
+    // Event-connected fields.
     EventField<Connect, &Connect::RouteInspectorsEvent> OutlookInspectors;
-    EventField<Connect, &Connect::RouteMailInspectorEvent> CurrentMailInspector;
+    EventField<Connect, &Connect::RouteExplorersEvent> OutlookExplorers;
     EventField<Connect, &Connect::RouteMciEvent> mci;
-    EventField<Connect, &Connect::RouteButtonPVLEvent> ButtonPVL;
-    EventField<Connect, &Connect::RouteButtonRecordEvent> ButtonRecord;
-    EventField<Connect, &Connect::RouteButtonPlayEvent> ButtonPlay;
-    EventField<Connect, &Connect::RouteButtonStopEvent> ButtonStop;
-    // The window and the mail the recording belongs to: the ones whose Record started it. They stay
-    // with the recording when newer mail windows open, so that it is attached where it was made,
-    // also when its window closes or its mail is sent.
-    EventField<Connect, &Connect::RouteRecordingInspectorEvent> RecordingMailInspector;
-    EventField<Connect, &Connect::RouteRecordingItemEvent> RecordingMailItemEvents;
+
+    // The newest mail window, its mail, its bar and the bar's buttons. The window itself, with its
+    // events, is one of `windows_`; these keep their references until the next mail window opens.
+    ComPtr<IDispatch> CurrentMailInspector;
+    ComPtr<IDispatch> CurrentMailItem;
+    ComPtr<IDispatch> CurrentCommandBar;
+    ComPtr<IDispatch> ButtonPVL;
+    ComPtr<IDispatch> ButtonRecord;
+    ComPtr<IDispatch> ButtonPlay;
+    ComPtr<IDispatch> ButtonStop;
 
     // Plain fields.
     ComPtr<IDispatch> OutlookApp;
-    ComPtr<IDispatch> CurrentCommandBar;
-    ComPtr<IDispatch> CurrentMailItem;
     ComPtr<IDispatch> AddInInst;
-    // The mail the recording belongs to; Stop attaches the recording to it.
-    ComPtr<IDispatch> RecordingMailItem;
-    // The mail the recorder is busy for: the one whose Record or Play started what runs now.
-    ComPtr<IDispatch> RecorderMailItem;
-    // The host's ribbon, handed to onLoad; empty in a host without one.
-    ComPtr<IDispatch> RibbonUI;
     pvlStates RecorderState = pvlNone;
-};
 
-// Shared by the bar and the ribbon.
-// The mail item a window shows: its CurrentItem, as a MailItem; fails for any other item.
-HRESULT InspectorMailItem(IDispatch* inspector, ComPtr<IDispatch>* mailItem);
-// A bitmap of the component's resources as a picture object that owns it (its pixels kept exact,
-// alpha included).
-HRESULT LoadPicture(int resource, Variant* picture);
+    // Every open mail window, in the order they opened, and every main window.
+    std::vector<ComPtr<MailWindow>> windows_;
+    std::vector<ComPtr<ReadingPane>> panes_;
+    // The host's ribbons, one per customUI document, handed to onLoad; empty in a host without one.
+    std::vector<ComPtr<IDispatch>> ribbonUIs_;
+    Recorder recorder_{RecorderState, *this};
+};
 
 }  // namespace pvl

@@ -1,6 +1,7 @@
 // The component's identity: the ids by which Windows, the registry and the host know it.
 #pragma once
 #include <windows.h>
+#include "recorder/recorder_state.h"
 
 namespace pvl {
 
@@ -14,14 +15,5 @@ inline constexpr IID IID__Connect = {0x255541DA, 0xB966, 0x4395, {0x8B, 0x9C, 0x
 inline constexpr GUID GUID_pvlStates = {0xDB6CB211, 0xAD78, 0x4071, {0xB5, 0xBE, 0x76, 0xB0, 0x71, 0x9F, 0x51, 0x73}};
 
 inline constexpr wchar_t kProgId[] = L"pvlAddIn.Connect";
-
-// The recorder's state, published in the type library.
-enum pvlStates : long {
-    pvlNone = 0,
-    pvlPlaying = 1,
-    pvlRecording = 2,
-    pvlPlayPause = 3,
-    pvlRecordPause = 4,
-};
 
 }  // namespace pvl

@@ -1,12 +1,14 @@
-// The ribbon group "Voice message" on the Message tab of a mail being written: the XML Office asks
-// for, and the callbacks it names. Every window has its own group, and each group shows and acts on
-// its own window's mail, which Office passes as the control's Context (the window's Inspector).
+// The ribbon group "Voice message": on the Message tab of a mail being written, and in the main
+// window on the Message tab Outlook shows while a reply is written in the reading pane. The XML
+// Office asks for, and the callbacks it names. Every window has its own group, and each group shows
+// and acts on its own window's mail, found through the control's Context: a mail window's Inspector,
+// or the main window's Explorer, whose mail is the reply written inline there.
 //
 // In each window: while the recorder records or plays for this window's mail, Record and Play are
 // off and Stop is on; while it is busy for another mail, all three are off; when it is idle, Record
-// is on, Stop off, and Play on only if the last recording is this mail's. The product button is
-// always on. A press does only what its window shows as enabled, so no window ever acts on another
-// window's mail.
+// is on, Stop off, and Play on only if the last recording is this mail's. A main window without an
+// inline reply has no mail: all three are off. The product button is always on. A press does only
+// what its window shows as enabled, so no window ever acts on another window's mail.
 //
 // Office drops the whole group when a callback fails, so the callbacks answer a safe value rather
 // than fail wherever they can; only arguments that no ribbon would pass are refused.
@@ -47,15 +49,6 @@ const RibbonButtonRow* RowOf(IDispatch* control) {
     return nullptr;
 }
 
-// The window a control sits in, and the mail that window shows.
-HRESULT ContextMail(IDispatch* control, ComPtr<IDispatch>* inspector, ComPtr<IDispatch>* mailItem) {
-    ComPtr<IDispatch> context;
-    RETURN_IF_FAILED(GetObjectProperty(control, host::dispid::RibbonControl_Context, &context));
-    RETURN_IF_FAILED(context->QueryInterface(host::IID_Inspector, reinterpret_cast<void**>(inspector->GetAddressOf())));
-    if (!*inspector) return E_NOINTERFACE;
-    return InspectorMailItem(inspector->Get(), mailItem);
-}
-
 // A callback argument as an object: by value or by reference, IDispatch or IUnknown.
 IDispatch* ObjectArg(const VARIANT* v) {
     if (v && v->vt == (VT_VARIANT | VT_BYREF)) v = v->pvarVal;
@@ -91,8 +84,19 @@ HRESULT Answer(const DISPPARAMS* params, Variant value, VARIANT* result) {
     return S_OK;
 }
 
-HRESULT LoadRibbonXml(std::wstring* xml) {
-    HRSRC found = FindResourceW(ModuleInstance(), MAKEINTRESOURCEW(IDR_RIBBON_COMPOSE), MAKEINTRESOURCEW(10));  // RT_RCDATA
+// The customUI document for each ribbon Outlook asks for; every other ribbon is left as it is
+// ("Microsoft.Outlook.Mail.Read" among them: a mail that is read has nothing to record).
+struct CustomUIRow {
+    const wchar_t* ribbonId;
+    int resource;
+};
+constexpr CustomUIRow kCustomUIs[] = {
+    {host::kRibbonMailCompose, IDR_RIBBON_COMPOSE},
+    {host::kRibbonExplorer, IDR_RIBBON_EXPLORER},
+};
+
+HRESULT LoadRibbonXml(int resource, std::wstring* xml) {
+    HRSRC found = FindResourceW(ModuleInstance(), MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(10));  // RT_RCDATA
     if (!found) return LastErrorResult();
     HGLOBAL loaded = LoadResource(ModuleInstance(), found);
     const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
@@ -114,10 +118,10 @@ IFACEMETHODIMP Connect::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) {
     if (!RibbonXml) return E_POINTER;
     *RibbonXml = nullptr;
     PVL_COM_TRY
-    // Only a mail being written gets the group; every other ribbon is left as it is.
     std::wstring xml;
-    if (RibbonID && CompareStringOrdinal(RibbonID, -1, host::kRibbonMailCompose, -1, FALSE) == CSTR_EQUAL)
-        RETURN_IF_FAILED(LoadRibbonXml(&xml));
+    for (const CustomUIRow& row : kCustomUIs)
+        if (RibbonID && CompareStringOrdinal(RibbonID, -1, row.ribbonId, -1, FALSE) == CSTR_EQUAL)
+            RETURN_IF_FAILED(LoadRibbonXml(row.resource, &xml));
     *RibbonXml = SysAllocStringLen(xml.data(), static_cast<UINT>(xml.size()));
     return *RibbonXml ? S_OK : E_OUTOFMEMORY;
     PVL_COM_CATCH
@@ -146,24 +150,46 @@ HRESULT Connect::InvokeRibbonCallback(DISPID id, DISPPARAMS* params, VARIANT* re
 }
 
 HRESULT Connect::Ribbon_onLoad(IDispatch* ribbon) {
+    // Once per customUI document: each has its own IRibbonUI, and invalidating one does not refresh
+    // the others.
     if (!ribbon) return E_INVALIDARG;
     ComPtr<IDispatch> ui;
     RETURN_IF_FAILED(ribbon->QueryInterface(host::IID_IRibbonUI, reinterpret_cast<void**>(ui.GetAddressOf())));
-    RibbonUI = ui;
+    for (auto& known : ribbonUIs_)
+        if (SameObject(known.Get(), ui.Get())) return S_OK;
+    ribbonUIs_.push_back(ui);
     return S_OK;
 }
 
+ComPtr<IDispatch> Connect::ContextMail(IDispatch* control) {
+    ComPtr<IDispatch> context, window, mail;
+    if (FAILED(GetObjectProperty(control, host::dispid::RibbonControl_Context, &context))) return nullptr;
+    // A mail window: its mail.
+    if (SUCCEEDED(context->QueryInterface(host::IID_Inspector, reinterpret_cast<void**>(window.GetAddressOf()))) &&
+        window) {
+        if (MailWindow* known = WindowOf(window.Get())) return known->Mail();
+        return SUCCEEDED(InspectorMailItem(window.Get(), &mail)) ? mail : nullptr;
+    }
+    // The main window: the reply written inline there now, if any.
+    if (SUCCEEDED(context->QueryInterface(host::IID_Explorer, reinterpret_cast<void**>(window.GetAddressOf()))) &&
+        window) {
+        if (ReadingPane* pane = PaneOf(window.Get())) return SUCCEEDED(pane->ActiveReply(&mail)) ? mail : nullptr;
+        return SUCCEEDED(InlineReplyOf(window.Get(), &mail)) ? mail : nullptr;
+    }
+    return nullptr;
+}
+
 bool Connect::RibbonButtonEnabled(int button, IDispatch* mailItem) const {
-    const bool busy = RecorderState != pvlNone;
+    const bool busy = recorder_.IsBusy();
     switch (static_cast<RibbonButton>(button)) {
         case RibbonButton::Product:
             return true;
         case RibbonButton::Record:
-            return !busy;
+            return mailItem && !busy;
         case RibbonButton::Play:
-            return !busy && SameObject(RecordingMailItem.Get(), mailItem);
+            return mailItem && !busy && SameObject(recorder_.RecordingMail(), mailItem);
         case RibbonButton::Stop:
-            return busy && SameObject(RecorderMailItem.Get(), mailItem);
+            return mailItem && busy && SameObject(recorder_.BusyFor(), mailItem);
     }
     return false;
 }
@@ -172,8 +198,7 @@ bool Connect::Ribbon_getEnabled(IDispatch* control) {
     const RibbonButtonRow* row = RowOf(control);
     if (!row) return false;
     if (row->button == RibbonButton::Product) return true;  // the About window needs no mail
-    ComPtr<IDispatch> inspector, mailItem;
-    if (FAILED(ContextMail(control, &inspector, &mailItem))) return false;
+    const ComPtr<IDispatch> mailItem = ContextMail(control);
     return RibbonButtonEnabled(static_cast<int>(row->button), mailItem.Get());
 }
 
@@ -196,12 +221,11 @@ HRESULT Connect::Ribbon_onAction(IDispatch* control) {
         Guarded(ButtonPVL_Click(control, &cancelDefault));
         return S_OK;
     }
-    ComPtr<IDispatch> inspector, mailItem;
-    if (FAILED(ContextMail(control, &inspector, &mailItem))) return S_OK;  // not a mail window
+    const ComPtr<IDispatch> mailItem = ContextMail(control);
     if (!RibbonButtonEnabled(static_cast<int>(row->button), mailItem.Get())) return S_OK;
     switch (row->button) {
-        case RibbonButton::Record: Guarded(StartRecording(inspector.Get(), mailItem.Get())); break;
-        case RibbonButton::Play: Guarded(PlayRecording(mailItem.Get())); break;
+        case RibbonButton::Record: Guarded(recorder_.Record(mailItem.Get())); break;
+        case RibbonButton::Play: Guarded(recorder_.Play(mailItem.Get())); break;
         case RibbonButton::Stop: Guarded(ButtonStop_Click(control, &cancelDefault)); break;
         case RibbonButton::Product: break;
     }
@@ -209,8 +233,11 @@ HRESULT Connect::Ribbon_onAction(IDispatch* control) {
 }
 
 void Connect::InvalidateRibbon() {
-    Variant ignored;
-    Guarded(CallMethod(RibbonUI.Get(), host::dispid::RibbonUI_Invalidate, ignored.put()));
+    const auto uis = ribbonUIs_;
+    for (auto& ui : uis) {
+        Variant ignored;
+        Guarded(CallMethod(ui.Get(), host::dispid::RibbonUI_Invalidate, ignored.put()));
+    }
 }
 
 }  // namespace pvl

@@ -17,6 +17,7 @@
 #include "about/about_window.h"
 #include "common/module.h"
 #include "recorder/compression.h"
+#include "recorder/recording_files.h"
 #include "audio/mci_backend.h"
 #include "server/class_factory.h"
 #include "simhost/simhost.h"
@@ -194,9 +195,11 @@ simhost::CommandBarButton* Button(simhost::Inspector* inspector, size_t i) {
 // The encoder alone, started as Stop starts it: the add-in's own encoder step (the same command
 // line, the program named, hidden, waited for), without the rest of Stop around it.
 double EncoderAloneMs() {
+    pvl::RecordingFiles files;
+    if (FAILED(pvl::ResolveRecordingFiles(&files))) return -1;
     const double t0 = NowMs();
     DWORD waitResult = 0;
-    if (FAILED(pvl::RunEncoder(&waitResult)) || waitResult != WAIT_OBJECT_0) return -1;
+    if (FAILED(pvl::RunEncoder(files, &waitResult)) || waitResult != WAIT_OBJECT_0) return -1;
     return NowMs() - t0;
 }
 
@@ -388,8 +391,10 @@ int main() {
         Locate("PVL_LAME_EXE", {Folder() + L"\\lame.exe", Folder() + L"\\..\\lame.exe"});
     const std::wstring lame = Folder() + L"\\lame.exe";
     const bool haveLame = !lameSource.empty() && (lameSource == lame || CopyFileW(lameSource.c_str(), lame.c_str(), FALSE));
-    std::wstring wavePath;
-    pvl::ComponentPath(L"\\Parvaline.wav", &wavePath);
+    pvl::RecordingFiles files;
+    pvl::ResolveRecordingFiles(&files);
+    pvl::CreateRecordingFolder(files);
+    const std::wstring wavePath = files.wave;
     double blockedPerMinuteMs = 0;
     if (!haveLame) {
         std::printf("\nno lame.exe (PVL_LAME_EXE, beside the benchmark or one folder up): Stop figures left out\n");
@@ -436,9 +441,7 @@ int main() {
         const std::wstring speechFile = Locate("PVL_CAPTURE_FILE", {Folder() + L"\\..\\audio\\speech.raw"});
         const auto speechMinute = speechFile.empty() ? std::vector<unsigned char>{} : SpeechWave(ReadBytes(speechFile), 60.0);
         const auto& minuteSound = speechMinute.empty() ? minuteWave : speechMinute;
-        std::wstring library;
-        pvl::ComponentPath(L"\\libmp3lame.dll", &library);
-        const bool haveLibrary = Exists(library);
+        const bool haveLibrary = Exists(files.library);
         for (int run = 0; run < 9; ++run) {
             // Interleaved: the program, then the library where no program may start, on the same wave.
             minute.push_back(stopOnce(minuteSound));
@@ -471,9 +474,7 @@ int main() {
         addin.Reset();
         client.app->CloseAll();
         if (lameSource != lame) DeleteFileW(lame.c_str());
-        std::wstring mp3;
-        pvl::ComponentPath(L"\\Parvaline.mp3", &mp3);
-        DeleteFileW(mp3.c_str());
+        DeleteFileW(files.mp3.c_str());
     }
     DeleteFileW(wavePath.c_str());
 

@@ -6,6 +6,7 @@
 // The encoder defaults to the tests' stand-in, ..\tests\fake_lame.exe, put beside this program as
 // lame.exe for the run.
 #include "soak_loop.h"
+#include "recorder/recording_files.h"
 #include <objbase.h>
 #include <cstdlib>
 #include <cwchar>
@@ -40,8 +41,11 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%-12s\n", "windows/cycles");
     const pvltest::SoakResult run = pvltest::RunSoak(plan, stdout);
     DeleteFileW(beside.c_str());
-    DeleteFileW((Folder() + L"\\Parvaline.wav").c_str());
-    DeleteFileW((Folder() + L"\\Parvaline.mp3").c_str());
+    pvl::RecordingFiles files;
+    if (SUCCEEDED(pvl::ResolveRecordingFiles(&files))) {
+        DeleteFileW(files.wave.c_str());
+        DeleteFileW(files.mp3.c_str());
+    }
     const pvltest::Flatness f = pvltest::JudgeFlatness(run);
     if (run.samples.size() >= 2) {
         const auto& a = run.samples.front().r;

@@ -6,6 +6,7 @@
 //   pvlDemo.exe OUTDIR [SECONDS]
 #include "addin/extensibility.h"
 #include "addin/identity.h"
+#include "recorder/recording_files.h"
 #include "common/raii.h"
 #include "simhost/simhost.h"
 #include <cmath>
@@ -148,7 +149,7 @@ int Run(const std::wstring& outDir, DWORD recordMs) {
         QueryPerformanceCounter(&t1);
         const double blockedMs = 1000.0 * double(t1.QuadPart - t0.QuadPart) / double(f.QuadPart);
 
-        const std::wstring wave = folder + L"\\Parvaline.wav";
+        const std::wstring wave = pvl::RecordingFolderForComponent(folder) + L"\\Parvaline.wav";
         const LONGLONG waveBytes = FileSize(wave);
         const double seconds = waveBytes > 44 ? double(waveBytes - 44) / 32000.0 : 0;
 

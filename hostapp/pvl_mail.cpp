@@ -28,6 +28,7 @@
 // the last line printed is a summary of the voice mail.
 #include "common/raii.h"
 #include "eml.h"
+#include "recorder/recording_files.h"
 #include "simhost/addin_loader.h"
 #include "simhost/simhost.h"
 #include <windowsx.h>
@@ -1314,8 +1315,9 @@ int Run(const std::wstring& outDir, const std::wstring& scriptText) {
     g_script = nullptr;
     DestroyAcceleratorTable(client.accelerators);
 
-    // The voice mail in one line: the recording beside the add-in, the MP3 the mail received.
-    const std::wstring folder = client.AddinFolder();
+    // The voice mail in one line: the recording where the add-in keeps it, the MP3 the mail received.
+    const std::wstring addinFolder = client.AddinFolder();
+    const std::wstring folder = addinFolder.empty() ? addinFolder : pvl::RecordingFolderForComponent(addinFolder);
     if (!folder.empty() && client.stopBlockedMs >= 0) {
         const double seconds = WaveSeconds(folder + L"\\Parvaline.wav");
         WIN32_FILE_ATTRIBUTE_DATA d{};

@@ -1,13 +1,11 @@
-// Inside Stop, after a recording: save the wave file, compress it with the encoder beside the
-// component, wait for it, and attach the MP3 to the current mail item. Continue-on-error throughout.
-#include "about/about_window.h"
-#include "addin/connect.h"
-#include "common/host_model.h"
+// After a recording: the encoder, run hidden from the component's folder and waited for, and the
+// MP3 attached to the recording's own mail in place of its earlier voice attachment.
+#include "recorder/compression.h"
+#include "audio/mci_control.h"
 #include "common/dispatch_call.h"
-#include "common/module.h"
+#include "common/host_model.h"
 #include "common/raii.h"
 #include "common/result.h"
-#include "recorder/compression.h"
 #include "recorder/library_encoder.h"
 #include <shlwapi.h>
 #include <vector>
@@ -15,51 +13,7 @@
 namespace pvl {
 
 namespace {
-constexpr wchar_t kWaveSuffix[] = L"\\Parvaline.wav";
-constexpr wchar_t kMp3Suffix[] = L"\\Parvaline.mp3";
-constexpr wchar_t kEncoderSuffix[] = L"\\lame.exe";
 constexpr wchar_t kAttachmentName[] = L"Parvaline.mp3";
-constexpr wchar_t kCompressingCaption[] = L"Compressing, wait...";
-
-HRESULT DeviceControl(ComPtr<IDispatch>* control) {
-    AboutWindow* about = nullptr;
-    RETURN_IF_FAILED(frmAbout(&about));
-    if (!about->mci()) return E_POINTER;
-    *control = about->mci();
-    return S_OK;
-}
-
-HRESULT SetWaveFileName() {
-    ComPtr<IDispatch> control;
-    RETURN_IF_FAILED(DeviceControl(&control));
-    std::wstring wave;
-    RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
-    RETURN_IF_FAILED(PutProperty(control.Get(), mci_dispid::FileName, Variant(wave.c_str())));
-    return S_OK;
-}
-
-HRESULT SetCaption(IDispatch* button, const wchar_t* caption) {
-    return PutProperty(button, host::dispid::Control_Caption, Variant(caption));
-}
-
-HRESULT Attachments(IDispatch* mailItem, ComPtr<IDispatch>* attachments) {
-    return GetObjectProperty(mailItem, host::dispid::MailItem_Attachments, attachments);
-}
-
-HRESULT DeleteAttachment(IDispatch* attachment) {
-    Variant ignored;
-    return CallMethod(attachment, host::dispid::Attachment_Delete, ignored.put());
-}
-
-// The earlier voice attachment, asked for by name.
-HRESULT DeleteAttachmentNamed(IDispatch* attachments) {
-    ComPtr<IDispatch> earlier;
-    Variant result;
-    RETURN_IF_FAILED(ObjectResult(
-        CallMethod(attachments, host::dispid::Attachments_Item, result.put(), Variant(kAttachmentName)), result, &earlier));
-    return DeleteAttachment(earlier.Get());
-}
-
 bool IsVoiceAttachment(IDispatch* attachment) {
     for (DISPID name : {host::dispid::Attachment_FileName, host::dispid::Attachment_DisplayName}) {
         Variant value;
@@ -70,40 +24,53 @@ bool IsVoiceAttachment(IDispatch* attachment) {
     return false;
 }
 
-// Item with a name matches the collection's default property, and the host documents none for an
-// attachment: where the name finds nothing, every attachment is looked at by its file name (then
-// its display name). From the last to the first, since each deletion renumbers those after it.
-HRESULT DeleteAttachmentsByFileName(IDispatch* attachments) {
-    Variant count;
-    RETURN_IF_FAILED(GetProperty(attachments, host::dispid::Attachments_Count, count.put()));
-    Variant n;
-    RETURN_IF_FAILED(VariantChangeType(n.get(), count.get(), 0, VT_I4));
-    HRESULT outcome = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-    for (long i = n.ref().lVal; i >= 1; --i) {
-        ComPtr<IDispatch> attachment;
+void Remember(std::vector<ComPtr<IDispatch>>* found, IDispatch* attachment) {
+    for (auto& f : *found)
+        if (SameObject(f.Get(), attachment)) return;
+    found->emplace_back(attachment);
+}
+
+// The mail's voice attachments as they are before the new one is added: the one the host finds by
+// its name, and every one whose file name (or display name) is the voice's. Item with a name matches
+// the collection's default property, and the host documents none for an attachment, so the name
+// may find nothing; and a mail may hold more than one (added by hand, or by another program).
+std::vector<ComPtr<IDispatch>> EarlierVoices(IDispatch* attachments) {
+    std::vector<ComPtr<IDispatch>> found;
+    Guarded([&] {
+        ComPtr<IDispatch> named;
         Variant result;
-        if (FAILED(ObjectResult(CallMethod(attachments, host::dispid::Attachments_Item, result.put(), Variant(i)),
-                                result, &attachment)))
-            continue;
-        if (IsVoiceAttachment(attachment.Get())) outcome = DeleteAttachment(attachment.Get());
-    }
-    return outcome;
+        RETURN_IF_FAILED(ObjectResult(
+            CallMethod(attachments, host::dispid::Attachments_Item, result.put(), Variant(kAttachmentName)), result,
+            &named));
+        Remember(&found, named.Get());
+        return S_OK;
+    }());
+    Guarded([&] {
+        Variant count, n;
+        RETURN_IF_FAILED(GetProperty(attachments, host::dispid::Attachments_Count, count.put()));
+        RETURN_IF_FAILED(VariantChangeType(n.get(), count.get(), 0, VT_I4));
+        for (long i = 1; i <= n.ref().lVal; ++i) {
+            ComPtr<IDispatch> attachment;
+            Variant result;
+            if (SUCCEEDED(ObjectResult(CallMethod(attachments, host::dispid::Attachments_Item, result.put(), Variant(i)),
+                                       result, &attachment)) &&
+                IsVoiceAttachment(attachment.Get()))
+                Remember(&found, attachment.Get());
+        }
+        return S_OK;
+    }());
+    return found;
 }
 }  // namespace
 
-HRESULT EncoderCommandLine(std::wstring* commandLine) {
-    // Three folder queries, one per piece. The two files are quoted. The program path is quoted
-    // only when it holds a space: unquoted, the encoder's own argument parsing would split it
-    // and take its pieces for the input and output files.
-    std::wstring encoder, wave, mp3;
-    RETURN_IF_FAILED(ComponentPath(kEncoderSuffix, &encoder));
-    RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
-    RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
-    std::vector<wchar_t> program(encoder.begin(), encoder.end());
+std::wstring EncoderCommandLine(const RecordingFiles& files) {
+    // The two files are quoted. The program path is quoted only when it holds a space: unquoted,
+    // the encoder's own argument parsing would split it and take its pieces for the input and
+    // output files.
+    std::vector<wchar_t> program(files.encoder.begin(), files.encoder.end());
     program.resize(program.size() + 3, L'\0');  // room for the quotes
     PathQuoteSpacesW(program.data());
-    *commandLine = std::wstring(program.data()) + L" \"" + wave + L"\" \"" + mp3 + L"\"";
-    return S_OK;
+    return std::wstring(program.data()) + L" \"" + files.wave + L"\" \"" + files.mp3 + L"\"";
 }
 
 namespace {
@@ -130,13 +97,11 @@ DWORD EncoderTimeoutMs(const std::wstring& wavePath) {
     return static_cast<DWORD>(ms < 0x7FFFFFFF ? ms : 0x7FFFFFFF);
 }
 
-HRESULT RunEncoder(DWORD* waitResult) {
+HRESULT RunEncoder(const RecordingFiles& files, DWORD* waitResult) {
     *waitResult = WAIT_FAILED;
-    std::wstring commandLine, encoder, wave, mp3;
-    RETURN_IF_FAILED(EncoderCommandLine(&commandLine));
-    RETURN_IF_FAILED(ComponentPath(kEncoderSuffix, &encoder));
-    RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
-    RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
+    const std::wstring commandLine = EncoderCommandLine(files);
+    const std::wstring& wave = files.wave;
+    const std::wstring& mp3 = files.mp3;
 
     // An MP3 from an earlier recording must not stand in for this one if the encoding fails.
     if (!DeleteFileW(mp3.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return LastErrorResult();
@@ -154,14 +119,14 @@ HRESULT RunEncoder(DWORD* waitResult) {
     if (g_startFailure != ERROR_SUCCESS) {
         SetLastError(g_startFailure);
     } else {
-        started = CreateProcessW(encoder.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+        started = CreateProcessW(files.encoder.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                                  nullptr, &startup, &process);
     }
     if (!started) {
         // Policy (an attack-surface rule, AppLocker) may forbid the mail program to start any
         // program, or the encoder may be missing or damaged: the same library, in process.
         *waitResult = WAIT_OBJECT_0;
-        return EncodeInProcess(wave, mp3, EncoderTimeoutMs(wave));
+        return EncodeInProcess(files.library, wave, mp3, EncoderTimeoutMs(wave));
     }
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
@@ -178,52 +143,19 @@ HRESULT RunEncoder(DWORD* waitResult) {
     return S_OK;
 }
 
-HRESULT Connect::CompressAndAttach() {
-    Guarded(SetWaveFileName());
-    Guarded([] {
-        ComPtr<IDispatch> control;
-        RETURN_IF_FAILED(DeviceControl(&control));
-        return PutProperty(control.Get(), mci_dispid::Command, Variant(L"save"));
-    }());
-    Guarded(SetCaption(ButtonPVL.get(), kCompressingCaption));
-    const HRESULT encoded = [] {
-        DWORD waitResult;
-        return RunEncoder(&waitResult);
-    }();
-    Guarded(encoded);
-    Guarded(SetCaption(ButtonPVL.get(), L""));
-    // The attachment of an earlier recording in this item goes first, so the item keeps one.
-    Guarded([&] {
-        ComPtr<IDispatch> attachments;
-        RETURN_IF_FAILED(Attachments(RecordingMailItem.Get(), &attachments));
-        if (SUCCEEDED(DeleteAttachmentNamed(attachments.Get()))) return S_OK;
-        return DeleteAttachmentsByFileName(attachments.Get());
-    }());
-    const HRESULT attached = [&] {
-        // When the encoder did not run to its end, whatever is at the MP3 path is not this
-        // recording: an earlier MP3 that could not be removed (read-only, or held open by
-        // another program) would otherwise go out as this one.
-        RETURN_IF_FAILED(encoded);
-        ComPtr<IDispatch> attachments;
-        RETURN_IF_FAILED(Attachments(RecordingMailItem.Get(), &attachments));
-        std::wstring mp3;
-        RETURN_IF_FAILED(ComponentPath(kMp3Suffix, &mp3));
+HRESULT AttachVoice(IDispatch* mailItem, const std::wstring& mp3Path) {
+    ComPtr<IDispatch> attachments;
+    RETURN_IF_FAILED(GetObjectProperty(mailItem, host::dispid::MailItem_Attachments, &attachments));
+    // The new voice goes in before the earlier ones go out: a mail that refuses the new one keeps
+    // the voice it had.
+    const std::vector<ComPtr<IDispatch>> earlier = EarlierVoices(attachments.Get());
+    Variant added;
+    RETURN_IF_FAILED(CallMethod(attachments.Get(), host::dispid::Attachments_Add, added.put(), Variant(mp3Path.c_str())));
+    for (const auto& attachment : earlier) {
         Variant ignored;
-        return CallMethod(attachments.Get(), host::dispid::Attachments_Add, ignored.put(), Variant(mp3.c_str()));
-    }();
-    Guarded(attached);
-    if (FAILED(attached)) {
-        // Said out loud: a mail that silently lacks its voice reads as one that carries it. The
-        // recording itself is still beside the component, and the box says where.
-        Guarded([] {
-            std::wstring wave;
-            RETURN_IF_FAILED(ComponentPath(kWaveSuffix, &wave));
-            if (MessageBoxW(nullptr, NotAttachedMessage(wave).c_str(), L"Parvaline", MB_OK | MB_TASKMODAL) == 0)
-                return LastErrorResult();
-            return S_OK;
-        }());
+        Guarded(CallMethod(attachment.Get(), host::dispid::Attachment_Delete, ignored.put()));
     }
-    return attached;
+    return S_OK;
 }
 
 }  // namespace pvl

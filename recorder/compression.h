@@ -1,12 +1,13 @@
-// The encoder step of Stop, exposed for tests and the benchmark.
+// After a recording: the encoder and the attachment, the steps of Stop between "save" and "close".
+// Exposed for the recorder, tests and the benchmark.
 #pragma once
-#include <windows.h>
-#include <string>
+#include "recorder/recording_files.h"
+#include <oaidl.h>
 
 namespace pvl {
 
-// The encoder's command line: folder\lame.exe "folder\Parvaline.wav" "folder\Parvaline.mp3".
-HRESULT EncoderCommandLine(std::wstring* commandLine);
+// The encoder's command line: the program, then the wave and the MP3, each quoted.
+std::wstring EncoderCommandLine(const RecordingFiles& files);
 // How long Stop waits for the encoder before it gives up on it, for a wave file of this size.
 DWORD EncoderTimeoutMs(const std::wstring& wavePath);
 // Replaces the bound (0 restores it): tests that hang the encoder on purpose need not wait minutes.
@@ -16,10 +17,14 @@ void OverrideEncoderTimeout(DWORD ms);
 void OverrideEncoderStart(DWORD error);
 // Removes an earlier MP3, runs the encoder hidden and waits for it (bounded). When the encoder
 // program cannot be started at all, encodes in process with LAME's library instead (same bound).
-HRESULT RunEncoder(DWORD* waitResult);
+HRESULT RunEncoder(const RecordingFiles& files, DWORD* waitResult);
+
+// Attaches the MP3 to the mail as its voice message, replacing the earlier one, so that the mail
+// keeps one voice attachment.
+HRESULT AttachVoice(IDispatch* mailItem, const std::wstring& mp3Path);
 
 // What Stop tells the user when a recording ended but the mail did not receive it, followed by the
-// path of the recording, which stays beside the component.
+// path of the recording, which is kept.
 inline constexpr wchar_t kNotAttachedText[] =
     L"The voice message could not be attached to the mail. The recording was kept in:\n";
 std::wstring NotAttachedMessage(const std::wstring& wavePath);

@@ -2,7 +2,6 @@
 // samples handed over in the same form, the same tags, the LAME/Info frame written over the first
 // frame at the end. Anything else would make the two encoders' MP3s differ for the same recording.
 #include "recorder/library_encoder.h"
-#include "common/module.h"
 #include "common/raii.h"
 #include "common/result.h"
 #include <algorithm>
@@ -86,9 +85,7 @@ void Quiet(const char*, va_list) {}
 // The library, loaded from the component folder by its full path: never a DLL of that name found
 // through the search order (the current folder, PATH). Its own imports come from its folder and the
 // system folder only.
-HRESULT LoadLame(UniqueHModule* module, LameApi* api) {
-    std::wstring path;
-    RETURN_IF_FAILED(ComponentPath(kLameLibrarySuffix, &path));
+HRESULT LoadLame(const std::wstring& path, UniqueHModule* module, LameApi* api) {
     module->reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
     if (!*module && GetLastError() == ERROR_INVALID_PARAMETER)  // Windows 7 without KB2533623
         module->reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
@@ -254,11 +251,12 @@ HRESULT Encode(const LameApi& api, const WaveInput& wave, HANDLE out, DWORD time
 
 }  // namespace
 
-HRESULT EncodeInProcess(const std::wstring& wavePath, const std::wstring& mp3Path, DWORD timeoutMs) {
+HRESULT EncodeInProcess(const std::wstring& libraryPath, const std::wstring& wavePath, const std::wstring& mp3Path,
+                        DWORD timeoutMs) {
     PVL_COM_TRY
     UniqueHModule module;
     LameApi api{};
-    RETURN_IF_FAILED(LoadLame(&module, &api));
+    RETURN_IF_FAILED(LoadLame(libraryPath, &module, &api));
     WaveInput wave;
     RETURN_IF_FAILED(ReadWave(wavePath, &wave));
     HRESULT hr;

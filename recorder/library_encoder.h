@@ -7,13 +7,11 @@
 
 namespace pvl {
 
-// The library's file name in the component folder.
-inline constexpr wchar_t kLameLibrarySuffix[] = L"\\libmp3lame.dll";
-
 // Encodes a 16-bit PCM wave file to an MP3 file with lame.exe's default settings for it. The library
-// is loaded by its full path in the component folder for this call only. Gives up, removing the
+// (libmp3lame.dll beside the component) is loaded by its full path for this call only. Gives up, removing the
 // MP3, once `timeoutMs` has passed. Fails, writing nothing, when the library is missing or not a
 // usable LAME, or the wave is not one it reads.
-HRESULT EncodeInProcess(const std::wstring& wavePath, const std::wstring& mp3Path, DWORD timeoutMs);
+HRESULT EncodeInProcess(const std::wstring& libraryPath, const std::wstring& wavePath, const std::wstring& mp3Path,
+                        DWORD timeoutMs);
 
 }  // namespace pvl

@@ -1,17 +1,12 @@
-// The recorder: Record, Play and Stop on the audio control of frmAbout, and the control's events.
-// The state is Connect::RecorderState; the buttons are the newest command bar's.
+#include "recorder/recorder.h"
 #include "about/about_window.h"
-#include "addin/connect.h"
-#include "common/host_model.h"
 #include "common/dispatch_call.h"
-#include "common/module.h"
 #include "common/result.h"
+#include "recorder/compression.h"
 
 namespace pvl {
 
 namespace {
-constexpr wchar_t kRecordingSuffix[] = L"\\Parvaline.wav";
-
 // What Stop does in each state before it closes the device.
 struct StopRow {
     pvlStates state;
@@ -32,151 +27,124 @@ const StopRow& StopRowFor(pvlStates state) {
     return kStopTable[0];
 }
 
-// The control is reached through the window at every step, as the add-in's only path to the device.
-HRESULT DeviceControl(ComPtr<IDispatch>* control) {
+constexpr wchar_t kTitle[] = L"Parvaline";
+
+// The device is reached through the window at every step, the add-in's one path to it.
+HRESULT Device(MciControl** device) {
     AboutWindow* about = nullptr;
     RETURN_IF_FAILED(frmAbout(&about));
-    if (!about->mci()) return E_POINTER;
-    *control = about->mci();
+    if (!about->mciControl()) return E_POINTER;
+    *device = about->mciControl();
     return S_OK;
 }
 
-HRESULT SetDeviceFileName(const std::wstring& path) {
-    ComPtr<IDispatch> control;
-    RETURN_IF_FAILED(DeviceControl(&control));
-    return PutProperty(control.Get(), mci_dispid::FileName, Variant(path.c_str()));
-}
-
-HRESULT DeviceCommand(const wchar_t* word) {
-    ComPtr<IDispatch> control;
-    RETURN_IF_FAILED(DeviceControl(&control));
-    return PutProperty(control.Get(), mci_dispid::Command, Variant(word));
-}
-
-// The property with dispatch id 39 (the control's time format) is set to 1 after each open.
-HRESULT SetDeviceProperty39() {
-    ComPtr<IDispatch> control;
-    RETURN_IF_FAILED(DeviceControl(&control));
-    return PutProperty(control.Get(), mci_dispid::TimeFormat, Variant(1L));
-}
-
-HRESULT SetRecordingFileName() {
-    std::wstring path;
-    RETURN_IF_FAILED(ComponentPath(kRecordingSuffix, &path));
-    return SetDeviceFileName(path);
-}
-
-HRESULT Enable(const EventConnection& button, bool enabled) {
-    return PutProperty(button.get(), host::dispid::Control_Enabled, Variant(enabled));
+// One device operation: `op` runs on the control if there is one.
+template <class Op>
+HRESULT OnDevice(Op op) {
+    MciControl* device = nullptr;
+    RETURN_IF_FAILED(Device(&device));
+    ComPtr<MciControl> keep(device);  // a handler run meanwhile must not take it away
+    return op(*device);
 }
 }  // namespace
 
-bool Connect::RecordingForAnotherMail(IDispatch* mailItem) const {
-    return IsRecording() && RecordingMailItem && !SameObject(RecordingMailItem.Get(), mailItem);
+bool Recorder::RecordsFor(IDispatch* mailItem) const {
+    return IsRecording() && recordingMail_ && SameObject(recordingMail_.Get(), mailItem);
 }
 
-HRESULT Connect::ButtonRecord_Click(IDispatch*, VARIANT_BOOL*) {
-    return StartRecording(CurrentMailInspector.get(), CurrentMailItem.Get());
+bool Recorder::RecordsForAnotherMail(IDispatch* mailItem) const {
+    return IsRecording() && recordingMail_ && !SameObject(recordingMail_.Get(), mailItem);
 }
 
-HRESULT Connect::StartRecording(IDispatch* inspector, IDispatch* mailItem) {
+HRESULT Recorder::Record(IDispatch* mailItem) {
     // Continue-on-error. A recording that runs for another mail is that mail's voice message:
     // starting again here would delete and reopen it, and it would be lost.
-    if (RecordingForAnotherMail(mailItem)) return S_OK;
-    Guarded([] {
-        std::wstring path;
-        RETURN_IF_FAILED(ComponentPath(kRecordingSuffix, &path));
-        return BoolResult(DeleteFileW(path.c_str()));
-    }());
-    Guarded(SetRecordingFileName());
-    Guarded(DeviceCommand(L"open"));
-    Guarded(SetDeviceProperty39());
-    Guarded(DeviceCommand(L"record"));
-    Guarded(Enable(ButtonRecord, false));
-    Guarded(Enable(ButtonPlay, false));
-    Guarded(Enable(ButtonStop, true));
-    // The recording belongs to this mail: its window's close and its Send must reach Stop, whatever
-    // windows open later. A connection that cannot be made leaves none, never an older mail's.
-    RecordingMailItem = mailItem;
-    if (FAILED(RecordingMailInspector.Assign(inspector))) RecordingMailInspector.Clear();
-    if (FAILED(RecordingMailItemEvents.Assign(mailItem))) RecordingMailItemEvents.Clear();
-    RecorderMailItem = mailItem;
-    RecorderState = pvlRecording;
-    InvalidateRibbon();
+    if (RecordsForAnotherMail(mailItem)) return S_OK;
+    RecordingFiles files;
+    Guarded(ResolveRecordingFiles(&files));
+    files_ = files;
+    Guarded(CreateRecordingFolder(files_));
+    Guarded(BoolResult(DeleteFileW(files_.wave.c_str())));
+    Guarded(OnDevice([&](MciControl& d) { return d.Open(files_.wave); }));
+    Guarded(OnDevice([](MciControl& d) { return d.SetTimeFormat(1); }));
+    Guarded(OnDevice([](MciControl& d) { return d.Record(); }));
+    Guarded(owner_.ShowOnBars(true, false));
+    recordingMail_ = mailItem;
+    busyFor_ = mailItem;
+    state_ = pvlRecording;
+    owner_.RecorderChanged();
     return S_OK;
 }
 
-HRESULT Connect::ButtonPlay_Click(IDispatch*, VARIANT_BOOL*) { return PlayRecording(CurrentMailItem.Get()); }
-
-HRESULT Connect::PlayRecording(IDispatch* mailItem) {
+HRESULT Recorder::Play(IDispatch* mailItem) {
     // Stop-at-first-error. Playing reopens the device, which would end another mail's recording
     // without saving it.
-    if (RecordingForAnotherMail(mailItem)) return S_OK;
-    RETURN_IF_FAILED(SetRecordingFileName());
-    RETURN_IF_FAILED(DeviceCommand(L"open"));
-    RETURN_IF_FAILED(SetDeviceProperty39());
-    RETURN_IF_FAILED(DeviceCommand(L"play"));
-    RETURN_IF_FAILED(Enable(ButtonRecord, false));
-    RETURN_IF_FAILED(Enable(ButtonPlay, false));
-    RETURN_IF_FAILED(Enable(ButtonStop, true));
-    RecorderState = pvlPlaying;
-    RecorderMailItem = mailItem;
-    InvalidateRibbon();
+    if (RecordsForAnotherMail(mailItem)) return S_OK;
+    RecordingFiles files;
+    RETURN_IF_FAILED(ResolveRecordingFiles(&files));
+    RETURN_IF_FAILED(OnDevice([&](MciControl& d) { return d.Open(files.wave); }));
+    RETURN_IF_FAILED(OnDevice([](MciControl& d) { return d.SetTimeFormat(1); }));
+    RETURN_IF_FAILED(OnDevice([](MciControl& d) { return d.Play(); }));
+    RETURN_IF_FAILED(owner_.ShowOnBars(true, true));
+    state_ = pvlPlaying;
+    busyFor_ = mailItem;
+    owner_.RecorderChanged();
     return S_OK;
 }
 
-HRESULT Connect::ButtonStop_Click(IDispatch*, VARIANT_BOOL*) {
-    Guarded(StopRecorder());
-    return S_OK;
-}
-
-HRESULT Connect::StopRecorder() {
-    // Continue-on-error: every step runs; only the attachment's outcome is reported.
-    const StopRow& row = StopRowFor(RecorderState);
+HRESULT Recorder::Stop() {
+    // Continue-on-error: every step runs; only the attachment's outcome is reported. A Stop asked
+    // for while one runs (a window closed while the product button says "Compressing, wait...")
+    // leaves the work to the one that runs.
+    if (stopping_) return S_OK;
+    stopping_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{stopping_};
+    const StopRow& row = StopRowFor(state_);
     HRESULT attached = S_OK;
-    if (row.sendStop) Guarded(DeviceCommand(L"stop"));
+    if (row.sendStop) Guarded(OnDevice([](MciControl& d) { return d.Stop(); }));
     if (row.compressAndAttach) attached = CompressAndAttach();
-    Guarded(DeviceCommand(L"close"));
-    Guarded(Enable(ButtonRecord, true));
-    Guarded(Enable(ButtonPlay, true));
-    Guarded(Enable(ButtonStop, false));
-    RecorderState = pvlNone;
-    InvalidateRibbon();
+    Guarded(OnDevice([](MciControl& d) { return d.Close(); }));
+    Guarded(owner_.ShowOnBars(false, false));
+    state_ = pvlNone;
+    busyFor_.Reset();
+    owner_.RecorderChanged();
     return attached;
 }
 
-HRESULT Connect::RecordingMailInspector_Close() {
-    // Continue-on-error. The recording's own window closes while newer windows hold the bar: the
-    // recording still goes to its mail before the window is gone. (When it is also the newest
-    // window, its own close handler has already run Stop, and there is nothing left to do.)
-    if (IsRecording()) Guarded(StopRecorder());
-    return S_OK;
+void Recorder::ForgetMail(IDispatch* mailItem) {
+    if (IsBusy() && SameObject(busyFor_.Get(), mailItem)) return;  // still in use: Stop lets go
+    if (SameObject(recordingMail_.Get(), mailItem)) recordingMail_.Reset();
 }
 
-HRESULT Connect::RecordingMailItem_Send(VARIANT_BOOL* Cancel) {
-    // The host raises Send before the mail leaves and its window closes; an attachment added after
-    // that is not part of the sent mail. So the recording is stopped and attached now, and if it
-    // could not be attached the send is held back: the mail stays open with the user.
-    if (!IsRecording()) return S_OK;
-    if (FAILED(StopRecorder()) && Cancel) *Cancel = VARIANT_TRUE;
-    return S_OK;
-}
-
-HRESULT Connect::mci_Done(short) {
-    // Stop-at-first-error; Stop itself runs in its own continue-on-error mode.
-    VARIANT_BOOL cancelDefault = VARIANT_TRUE;
-    return ButtonStop_Click(ButtonStop.get(), &cancelDefault);
-}
-
-HRESULT Connect::mci_PlayCompleted(long) {
-    // Stop-at-first-error. The state and the device stay as they are.
-    RETURN_IF_FAILED(Enable(ButtonRecord, true));
-    RETURN_IF_FAILED(Enable(ButtonPlay, true));
-    RETURN_IF_FAILED(Enable(ButtonStop, false));
-    // Task-modal, as a message of the host application's own; the box has no title of its own,
-    // so it carries the product's name rather than the system's default "Error".
-    if (MessageBoxW(nullptr, L"end", L"Parvaline", MB_OK | MB_TASKMODAL) == 0) return LastErrorResult();
-    return S_OK;
+HRESULT Recorder::CompressAndAttach() {
+    // Continue-on-error, inside Stop: save, compress, attach; the outcome is whether the mail got
+    // this recording as its voice attachment. The mail is held here: a handler run meanwhile may
+    // let go of it elsewhere.
+    const ComPtr<IDispatch> mail = recordingMail_;
+    Guarded(OnDevice([&](MciControl& d) { return d.Save(files_.wave); }));
+    owner_.ShowCompressing(true);
+    const HRESULT encoded = [&] {
+        DWORD waitResult;
+        return RunEncoder(files_, &waitResult);
+    }();
+    owner_.ShowCompressing(false);
+    const HRESULT attached = [&] {
+        // When the encoder did not run to its end, whatever is at the MP3 path is not this
+        // recording: an earlier MP3 that could not be removed (read-only, or held open by
+        // another program) would otherwise go out as this one.
+        RETURN_IF_FAILED(encoded);
+        return AttachVoice(mail.Get(), files_.mp3);
+    }();
+    if (FAILED(attached)) {
+        // Said out loud: a mail that silently lacks its voice reads as one that carries it. The
+        // recording itself is kept, and the box says where.
+        if (MessageBoxW(nullptr, NotAttachedMessage(files_.wave).c_str(), kTitle, MB_OK | MB_TASKMODAL) == 0)
+            Guarded(LastErrorResult());
+    }
+    return attached;
 }
 
 }  // namespace pvl

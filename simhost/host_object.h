@@ -60,6 +60,9 @@ public:
     void OnEnter(std::function<void(const Call&)> hook) { hook_ = std::move(hook); }
 
     // For the objects' own use.
+    // The fault set for "type.member", if any, without a log entry (calls the add-in makes through
+    // COM's own interfaces rather than the host's, such as finding an event source's connection point).
+    HRESULT Injected(const std::wstring& type, const wchar_t* member);
     HRESULT Enter(const std::wstring& type, const std::wstring& object, const wchar_t* member, const wchar_t* kind,
                   const std::wstring& args);
     int NextNumber(const std::wstring& type) { return ++numbers_[type]; }
@@ -147,6 +150,8 @@ public:
     using HostObject::HostObject;
     PVL_DECLARE_IUNKNOWN;
     size_t Sinks() const { return AdvisedSinks(); }
+    // "Type.FindConnectionPoint" can be failed, as an object that refuses its events.
+    IFACEMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
 
 protected:
     void AddEvents(const IID& events);

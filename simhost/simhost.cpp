@@ -46,15 +46,17 @@ std::vector<std::wstring> Host::LogMatching(const std::wstring& needle) const {
 
 void Host::Fail(const std::wstring& operation, HRESULT hr, int times) { faults_[operation] = {hr, times}; }
 
+HRESULT Host::Injected(const std::wstring& type, const wchar_t* member) {
+    auto it = faults_.find(type + L"." + member);
+    if (it == faults_.end() || it->second.remaining == 0) return S_OK;
+    if (it->second.remaining > 0) --it->second.remaining;
+    return it->second.hr;
+}
+
 HRESULT Host::Enter(const std::wstring& type, const std::wstring& object, const wchar_t* member, const wchar_t* kind,
                     const std::wstring& args) {
     log_.push_back({object, member, kind, args});
-    HRESULT hr = S_OK;
-    auto it = faults_.find(type + L"." + member);
-    if (it != faults_.end() && it->second.remaining != 0) {
-        if (it->second.remaining > 0) --it->second.remaining;
-        hr = it->second.hr;
-    }
+    const HRESULT hr = Injected(type, member);
     if (hook_) {
         auto hook = hook_;        // the hook may replace itself
         const Call call = log_.back();  // and log calls of its own
@@ -121,6 +123,12 @@ HRESULT HostObject::EnterPut(const wchar_t* member, DISPPARAMS* params) {
 
 HRESULT HostObject::EnterCall(const wchar_t* member, DISPPARAMS* params) {
     return Enter(member, L"call", DescribeArgs(params));
+}
+
+IFACEMETHODIMP EventSource::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+    if (point) *point = nullptr;
+    if (FAILED(Host::Get().Injected(Type(), L"FindConnectionPoint"))) return CONNECT_E_NOCONNECTION;
+    return ConnectionPoints::FindConnectionPoint(iid, point);
 }
 
 void EventSource::AddEvents(const IID& events) {

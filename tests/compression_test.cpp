@@ -29,7 +29,7 @@ std::vector<std::wstring> ReadLines(const std::wstring& path) {
 class CompressionTest : public AddinTest {
 protected:
     void SetUp() override {
-        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
+        DeleteFileW(Mp3Path().c_str());
         DeleteFileW(Sibling(L"fake_lame.log").c_str());
         UseEncoder(Env("PVL_LAME_EXE").empty() ? L"" : WindowsPathOf(Env("PVL_LAME_EXE")));
         AddinTest::SetUp();
@@ -43,7 +43,7 @@ protected:
             MoveFileW(Sibling(L"libmp3lame.dll.away").c_str(), Sibling(L"libmp3lame.dll").c_str());
         AddinTest::TearDown();
         DeleteFileW(Sibling(L"lame.exe").c_str());
-        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
+        DeleteFileW(Mp3Path().c_str());
     }
     // Puts `program` beside the component as its encoder; empty removes the encoder.
     void UseEncoder(const std::wstring& program) {
@@ -90,14 +90,14 @@ TEST_F(CompressionTest, StopAfterARecordingAttachesTheEncodedRecording) {
     ASSERT_GT(mp3.size(), 1000u);
     // An MP3 stream: an ID3 tag or a frame sync at the start.
     EXPECT_TRUE((mp3[0] == 'I' && mp3[1] == 'D' && mp3[2] == '3') || (mp3[0] == 0xFF && (mp3[1] & 0xE0) == 0xE0));
-    EXPECT_EQ(mp3, ReadFileBytes(Sibling(L"Parvaline.mp3")));
+    EXPECT_EQ(mp3, ReadFileBytes(Mp3Path()));
     // The steps in their order, as the host saw them.
     const auto log = Host::Get().LogText();
     auto at = [&](const std::wstring& call) { return std::find(log.begin(), log.end(), call) - log.begin(); };
     const auto busy = at(L"CommandBarButton#1.Caption put \"Compressing, wait...\"");
     const auto idle = at(L"CommandBarButton#1.Caption put \"\"");
     const auto lookup = at(L"Attachments#1.Item call \"Parvaline.mp3\"");
-    const auto add = at(L"Attachments#1.Add call \"" + Sibling(L"Parvaline.mp3") + L"\"");
+    const auto add = at(L"Attachments#1.Add call \"" + Mp3Path() + L"\"");
     ASSERT_LT(add, static_cast<long long>(log.size()));
     EXPECT_LT(busy, idle);
     EXPECT_LT(idle, lookup);
@@ -106,9 +106,9 @@ TEST_F(CompressionTest, StopAfterARecordingAttachesTheEncodedRecording) {
                                                      L"Command=record", L"Command=stop", L"FileName=" + RecordingPath(),
                                                      L"Command=save", L"Command=close"}));
     ExpectStopEnded(inspector);
-    // Both files stay beside the component.
+    // Both files stay where the recordings are kept.
     EXPECT_TRUE(FileExists(RecordingPath()));
-    EXPECT_TRUE(FileExists(Sibling(L"Parvaline.mp3")));
+    EXPECT_TRUE(FileExists(Mp3Path()));
     EXPECT_EQ(user_->Texts().size(), 0u) << "the voice was attached: nothing to tell";
 }
 
@@ -117,10 +117,9 @@ TEST_F(CompressionTest, TheEncoderIsStartedHiddenWithExactlyThisCommandLine) {
     auto inspector = OpenMail();
     RecordAndStop(inspector);
     const auto lines = ReadLines(Sibling(L"fake_lame.log"));
-    const std::wstring folder = TestFolder();
+    // The program beside the component; the recordings where the user's are kept.
     EXPECT_EQ(lines, (std::vector<std::wstring>{
-                         L"cmdline=" + folder + L"\\lame.exe \"" + folder + L"\\Parvaline.wav\" \"" + folder +
-                             L"\\Parvaline.mp3\"",
+                         L"cmdline=" + TestFolder() + L"\\lame.exe \"" + RecordingPath() + L"\" \"" + Mp3Path() + L"\"",
                          L"show=0"}));
 }
 
@@ -228,13 +227,16 @@ class CompressionFailureTest : public CompressionTest {
 protected:
     // A voice message from an earlier recording is still beside the component and in the mail.
     void LeaveAnEarlierRecording(const ComPtr<simhost::MailItem>& mail) {
-        WriteFileBytes(Sibling(L"Parvaline.mp3"), {'I', 'D', '3', 'o', 'l', 'd'});
-        ASSERT_EQ(mail->GetAttachments().AddFile(Sibling(L"Parvaline.mp3")), S_OK);
+        WriteFileBytes(Mp3Path(), {'I', 'D', '3', 'o', 'l', 'd'});
+        ASSERT_EQ(mail->GetAttachments().AddFile(Mp3Path()), S_OK);
     }
-    // ...and the user was told once, with the place of the recording.
+    // ...and the mail keeps the voice it had, and the user was told once, with the place of the
+    // recording.
     void ExpectNothingAttached(const ComPtr<simhost::MailItem>& mail) {
-        EXPECT_TRUE(AttachmentNames(mail).empty());
-        EXPECT_FALSE(FileExists(Sibling(L"Parvaline.mp3")));
+        ASSERT_EQ(AttachmentNames(mail), std::vector<std::wstring>{L"Parvaline.mp3"});
+        EXPECT_EQ(mail->GetAttachments().All()[0]->Data(), (std::vector<unsigned char>{'I', 'D', '3', 'o', 'l', 'd'}))
+            << "the mail's earlier voice was replaced or lost";
+        EXPECT_FALSE(FileExists(Mp3Path()));
         EXPECT_EQ(user_->Texts(), std::vector<std::wstring>{pvl::NotAttachedMessage(RecordingPath())});
     }
     // A recording stopped with the stand-in encoder in `mode`, over an earlier recording.

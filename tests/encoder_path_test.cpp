@@ -72,8 +72,9 @@ protected:
         if (start == std::wstring::npos) return L"(the encoder did not run)";
         return log.substr(start + 8, log.find(L'\n', start) - start - 8);
     }
-    static std::wstring Expected(const std::wstring& folder, const std::wstring& program) {
-        return program + L" \"" + folder + L"\\Parvaline.wav\" \"" + folder + L"\\Parvaline.mp3\"";
+    // A module installed outside the user's profile keeps the recordings in the user's own folder.
+    static std::wstring Expected(const std::wstring& program) {
+        return program + L" \"" + RecordingPath() + L"\" \"" + Mp3Path() + L"\"";
     }
 
     pvl::UniqueHModule module_;
@@ -87,7 +88,7 @@ TEST_F(EncoderPathTest, APlainFolder) {
     MakeFolder(folder);
     Install(folder);
     RecordWithModuleIn(folder);
-    EXPECT_EQ(LoggedCommandLine(folder), Expected(folder, folder + L"\\lame.exe"));
+    EXPECT_EQ(LoggedCommandLine(folder), Expected(folder + L"\\lame.exe"));
 }
 
 TEST_F(EncoderPathTest, AFolderWithSpacesRunsOnlyTheEncoderBesideTheModule) {
@@ -99,7 +100,7 @@ TEST_F(EncoderPathTest, AFolderWithSpacesRunsOnlyTheEncoderBesideTheModule) {
     Install(L"C:\\pvl mail", L"tools.exe");
     RecordWithModuleIn(folder);
     // The program path is quoted here, so that the encoder reads its two files as its arguments.
-    EXPECT_EQ(LoggedCommandLine(folder), Expected(folder, L"\"" + folder + L"\\lame.exe\""));
+    EXPECT_EQ(LoggedCommandLine(folder), Expected(L"\"" + folder + L"\\lame.exe\""));
     EXPECT_FALSE(FileExists(L"C:\\pvl mail\\fake_lame.log")) << "another program ran in the encoder's place";
 }
 
@@ -109,16 +110,17 @@ TEST_F(EncoderPathTest, ADriveRootDoublesTheBackslash) {
     ASSERT_EQ(GetDriveTypeW(root.c_str()), static_cast<UINT>(DRIVE_FIXED)) << "drive T: is not mapped; run tools/setup.sh";
     Install(root);
     RecordWithModuleIn(root);
-    EXPECT_EQ(LoggedCommandLine(root), Expected(root, root + L"\\lame.exe"));  // "T:\\lame.exe" and so on
+    EXPECT_EQ(LoggedCommandLine(root), Expected(root + L"\\lame.exe"));  // "T:\\lame.exe"
 }
 
-// A per-user installation lives under the user's profile, whose name can hold any letter: the real
-// LAME, started as Stop starts it, must read its files there. Wine's wave driver cannot save a
+// A per-user installation lives under the user's profile, whose name can hold any letter, and keeps
+// its recordings beside it: the real LAME, started as Stop starts it, must read its files there. Wine's wave driver cannot save a
 // recording into such a folder (MCIERR_FILE_NOT_FOUND), so the test puts the speech there itself,
 // as the saved recording, while the recording runs.
 class EncoderPathUnicodeTest : public EncoderPathTest {
 protected:
     void SetUp() override {
+        ASSERT_FALSE(Profile().empty());
         MakeFolder(kFolder);
         ASSERT_TRUE(FileExists(kFolder)) << "cannot make the folder";
         ASSERT_TRUE(CopyFileW((TestFolder() + L"\\libmp3lame.dll").c_str(), (kFolder + L"\\libmp3lame.dll").c_str(), FALSE));
@@ -134,8 +136,13 @@ protected:
         SetFileAttributesW(wave.c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(user.Texts().size(), 0u) << "the voice was attached: nothing to tell";
     }
-    // Greek, Cyrillic and CJK letters and a space: in no single ANSI code page.
-    const std::wstring kFolder = L"C:\\pvl \u03A9\u03BC\u03AD\u03B3\u03B1 \u0416\u0438\u0437\u043D\u044C \u58F0\u97F3";
+    // Greek, Cyrillic and CJK letters and a space: in no single ANSI code page; in the user's profile.
+    const std::wstring kFolder = Profile() + L"\\pvl \u03A9\u03BC\u03AD\u03B3\u03B1 \u0416\u0438\u0437\u043D\u044C \u58F0\u97F3";
+    static std::wstring Profile() {
+        wchar_t profile[MAX_PATH] = L"";
+        GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+        return profile;
+    }
 };
 
 TEST_F(EncoderPathUnicodeTest, TheEncoderProgramReadsAndWritesThere) {

@@ -71,8 +71,8 @@ protected:
         std::printf("FaultSweep: %d scenarios in all, each checked for crash, leaks, state, buttons and a stale "
                     "attachment\n", scenarios_);
         DeleteFileW(Sibling(L"lame.exe").c_str());
-        DeleteFileW(Sibling(L"Parvaline.mp3").c_str());
-        DeleteFileW(Sibling(L"Parvaline.wav").c_str());
+        DeleteFileW(Mp3Path().c_str());
+        DeleteFileW(RecordingPath().c_str());
         DeleteFileW(Sibling(L"fake_lame.log").c_str());
     }
     void TearDown() override {
@@ -124,13 +124,13 @@ protected:
             MoveFileW(Sibling(L"libmp3lame.dll").c_str(), Sibling(L"libmp3lame.dll.away").c_str());
         MessageBoxAnswerer user;
         if (fault.encoder == L"hang") pvl::OverrideEncoderTimeout(1000);
-        SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
-        WriteFileBytes(Sibling(L"Parvaline.mp3"), kStaleMp3);
+        SetFileAttributesW(Mp3Path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteFileBytes(Mp3Path(), kStaleMp3);
         pvl::UniqueFile holder;  // another program reading the earlier message, not letting it go
         if (fault.staleMp3 == L"read-only")
-            SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_READONLY);
+            SetFileAttributesW(Mp3Path().c_str(), FILE_ATTRIBUTE_READONLY);
         if (fault.staleMp3 == L"held open")
-            holder.reset(CreateFileW(Sibling(L"Parvaline.mp3").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+            holder.reset(CreateFileW(Mp3Path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, 0, nullptr));
 
         {
@@ -215,7 +215,7 @@ protected:
         }
         out.boxes = user.Texts();
         holder.reset();
-        SetFileAttributesW(Sibling(L"Parvaline.mp3").c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(Mp3Path().c_str(), FILE_ATTRIBUTE_NORMAL);
         out.hostObjects = Host::Get().LiveObjects();
         out.advisedSinks = Host::Get().AdvisedSinks();
         out.connects = pvl::Connect::LiveObjects();
@@ -309,7 +309,7 @@ protected:
         if (NoEncoder(fault)) {
             EXPECT_GE(o.lostVoices, 1);
         }
-        for (const auto& text : o.boxes) EXPECT_EQ(text, pvl::NotAttachedMessage(Sibling(L"Parvaline.wav")));
+        for (const auto& text : o.boxes) EXPECT_EQ(text, pvl::NotAttachedMessage(RecordingPath()));
         // Nothing of the host's is still held, nothing of the add-in's still alive.
         EXPECT_EQ(o.hostObjects, 0);
         EXPECT_EQ(o.advisedSinks, 0);

@@ -108,13 +108,13 @@ TEST_F(InProcessEncoderTest, AnEncoderFileThatIsNoProgramIsReplacedByTheLibrary)
 
 TEST_F(InProcessEncoderTest, AStaleMp3IsRemovedBeforeEncodingInProcess) {
     pvl::OverrideEncoderStart(ERROR_ACCESS_DENIED);
-    WriteFileBytes(Sibling(L"Parvaline.mp3"), {'I', 'D', '3', 'o', 'l', 'd'});
+    WriteFileBytes(Mp3Path(), {'I', 'D', '3', 'o', 'l', 'd'});
     PutLibraryAway();
     ComPtr<simhost::MailItem> mail;
     auto inspector = OpenMail(&mail);
     RecordSpeechAndStop(inspector);
     EXPECT_TRUE(Voice(mail).empty());
-    EXPECT_FALSE(FileExists(Sibling(L"Parvaline.mp3")));
+    EXPECT_FALSE(FileExists(Mp3Path()));
 }
 
 TEST_F(InProcessEncoderTest, WhenBothEncodersFailNothingIsAttachedAndTheUserIsToldWhereTheRecordingIs) {
@@ -139,7 +139,7 @@ TEST_F(InProcessEncoderTest, ALibraryThatIsNotLameFailsCleanly) {
     auto inspector = OpenMail(&mail);
     RecordSpeechAndStop(inspector);
     EXPECT_TRUE(mail->GetAttachments().All().empty());
-    EXPECT_FALSE(FileExists(Sibling(L"Parvaline.mp3")));
+    EXPECT_FALSE(FileExists(Mp3Path()));
     ExpectBoxNaming(RecordingPath());
 }
 
@@ -161,7 +161,7 @@ TEST_F(InProcessEncoderTest, TheLibraryStopsAtTheEncodersBound) {
     auto inspector = OpenMail(&mail);
     RecordSpeechAndStop(inspector, 60);
     EXPECT_TRUE(mail->GetAttachments().All().empty());
-    EXPECT_FALSE(FileExists(Sibling(L"Parvaline.mp3"))) << "half an MP3 was left";
+    EXPECT_FALSE(FileExists(Mp3Path())) << "half an MP3 was left";
     ExpectBoxNaming(RecordingPath());
 }
 

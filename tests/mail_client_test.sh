@@ -17,7 +17,8 @@ export PVL_CAPTURE_FILE=$build/audio/speech.raw
 dll=$(winpath "$build/pvlAddIn.dll")
 run regsvr32 /s "$dll" >"$work/regsvr32.log" 2>&1 || { echo "FAIL: regsvr32 $dll"; exit 1; }
 trap 'run regsvr32 /u /s "$dll" >>"$work/regsvr32.log" 2>&1' EXIT
-rm -f "$build/Parvaline.mp3"
+pvl_wine_env "$arch"; recordings=$(pvl_recordings_dir)
+rm -f "$recordings/Parvaline.mp3"
 eml=$work/voice.eml
 # Record by mouse, Stop from the keyboard; a second window gets a fresh bar and no attachment;
 # closing it leaves the first one with its attachment.
@@ -33,6 +34,6 @@ failures=0
 grep -q "loaded add-in pvlAddIn.Connect from $(printf '%s' "$dll" | sed 's/\\/\\\\/g')" "$work/mail.log" \
     || { echo "FAIL: the add-in was not loaded from the registered path"; failures=1; }
 grep -q '^summary:' "$work/mail.log" || { echo "FAIL: no summary"; failures=1; }
-python3 "$root/tools/check_eml.py" "$eml" "$build/Parvaline.mp3" || failures=1
+python3 "$root/tools/check_eml.py" "$eml" "$recordings/Parvaline.mp3" || failures=1
 echo "$failures failed"
 [ $failures = 0 ]

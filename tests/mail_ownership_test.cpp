@@ -32,7 +32,7 @@ protected:
         mci_.commands.clear();
         return verbs;
     }
-    // Records in the window that holds the add-in's bar (the newest), for mail B.
+    // Records in the newest window, for mail B.
     void RecordInB() {
         ASSERT_EQ(Record(b_)->Click(), S_OK);
         ASSERT_EQ(State(), pvl::pvlRecording);
@@ -45,25 +45,26 @@ protected:
 
 // --- Clicks as the host raises them --------------------------------------------------------------------
 
-TEST_F(OwnershipTest, APressInTheOlderWindowNeverRecordsForTheNewerMail) {
+TEST_F(OwnershipTest, APressInTheOlderWindowRecordsForItsOwnMailNeverTheNewerOne) {
     // The host raises it on B's Record too (same Tag), with A's button as Ctrl.
     EXPECT_EQ(Record(a_)->Click(), S_OK);
-    EXPECT_EQ(State(), pvl::pvlNone);
-    EXPECT_TRUE(TakeVerbs().empty());
-    EXPECT_EQ(Play(a_)->Click(), S_OK);
-    EXPECT_TRUE(TakeVerbs().empty());
-    EXPECT_EQ(ButtonStates(b_), L"Rps");
+    EXPECT_EQ(State(), pvl::pvlRecording);
+    EXPECT_EQ(Fields().RecordingMailItem, static_cast<IDispatch*>(mailA_.Get()));
+    EXPECT_EQ(TakeVerbs(), (std::vector<std::wstring>{L"open", L"set", L"record"}));
+    EXPECT_EQ(ButtonStates(a_), L"rpS");
+    EXPECT_EQ(ButtonStates(b_), L"rpS");
+    EXPECT_EQ(Stop(a_)->Click(), S_OK);
+    EXPECT_EQ(Voices(mailA_), 1u);
+    EXPECT_EQ(Voices(mailB_), 0u);
 }
 
-TEST_F(OwnershipTest, APressInTheOlderWindowNeverStopsOrPlaysOverTheNewerMailsRecording) {
+TEST_F(OwnershipTest, APressInTheOlderWindowNeverPlaysOverTheNewerMailsRecordingAndItsStopAttachesItThere) {
     RecordInB();
-    EXPECT_EQ(Stop(a_)->Click(), S_OK);
     EXPECT_EQ(Play(a_)->Click(), S_OK);
     EXPECT_EQ(Record(a_)->Click(), S_OK);
     EXPECT_EQ(State(), pvl::pvlRecording);
-    EXPECT_TRUE(TakeVerbs().empty());
-    EXPECT_EQ(Voices(mailA_) + Voices(mailB_), 0u);
-    EXPECT_EQ(Stop(b_)->Click(), S_OK);
+    EXPECT_TRUE(TakeVerbs().empty()) << "the recording's device was reopened";
+    EXPECT_EQ(Stop(a_)->Click(), S_OK);
     EXPECT_EQ(Voices(mailB_), 1u);
     EXPECT_EQ(Voices(mailA_), 0u);
 }

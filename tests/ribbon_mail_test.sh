@@ -14,6 +14,7 @@ probe=${2:?usage: ribbon_mail_test.sh BUILD_DIR PROBE_DLL}
 arch=$(grep -q '80386' <<<"$(file -b "$probe")" && echo x86 || echo x64)
 work=$build/ribbon-mail-test
 rm -rf "$work"; mkdir -p "$work"
+source "$root/tools/wine-env.sh"
 run() { "$root/tools/wine-run" --arch "$arch" "$@"; }
 winpath() { echo "Z:${1//\//\\}"; }
 progid=pvlRibbonProbe.Connect
@@ -55,7 +56,8 @@ unregister
 run regsvr32 /s "$dll" >>"$work/reg.log" 2>&1 </dev/null || { echo "FAIL: regsvr32 $dll"; exit 1; }
 addin_registered=1
 export PVL_CAPTURE_FILE=$build/audio/speech.raw
-rm -f "$build/Parvaline.mp3"
+pvl_wine_env "$arch"; recordings=$(pvl_recordings_dir)
+rm -f "$recordings/Parvaline.mp3"
 script="expectribbon:pvlRecord+,expectribbon:pvlPlay-,expectribbon:pvlStop-,expectribbon:pvlAbout+,expectdrawn:pvlRecord+"
 script+=",ribbon:pvlRecord,wait:1,expectribbon:pvlRecord-,expectribbon:pvlStop+,expect:Stop+,expectdrawn:pvlRecord-"
 script+=",ribbonkey:pvlStop,wait:0.5,attachments:1,expectribbon:pvlRecord+,expectribbon:pvlPlay+,expectribbon:pvlStop-,expect:Play+"

@@ -17,8 +17,8 @@ TEST(SoakTest, HundredsOfMailWindowsAndDozensOfRecordingsKeepTheProcessFlat) {
     const SoakResult run = RunSoak(plan, stdout);
     SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
     DeleteFileW(encoder.c_str());
-    DeleteFileW((TestFolder() + L"\\Parvaline.mp3").c_str());
-    DeleteFileW((TestFolder() + L"\\Parvaline.wav").c_str());
+    DeleteFileW(Mp3Path().c_str());
+    DeleteFileW(RecordingPath().c_str());
 
     EXPECT_EQ(run.windows, plan.windows);
     EXPECT_EQ(run.cycles, plan.windows / plan.recordEvery);

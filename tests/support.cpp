@@ -83,6 +83,17 @@ std::wstring TestFolder() {
     return folder;
 }
 
+pvl::RecordingFiles Files() {
+    pvl::RecordingFiles files;
+    EXPECT_EQ(pvl::ResolveRecordingFiles(&files), S_OK);
+    EXPECT_EQ(pvl::CreateRecordingFolder(files), S_OK);
+    return files;
+}
+
+std::wstring RecordingPath() { return Files().wave; }
+
+std::wstring Mp3Path() { return Files().mp3; }
+
 std::vector<unsigned char> ToneWave(double seconds) {
     const uint32_t rate = 16000, count = uint32_t(seconds * rate);
     std::vector<int16_t> samples(count);
@@ -205,7 +216,7 @@ void AddinTest::TearDown() {
 
 void StandInEncoderTest::SetUp() {
     const std::wstring folder = TestFolder();
-    DeleteFileW((folder + L"\\Parvaline.mp3").c_str());
+    DeleteFileW(Mp3Path().c_str());
     DeleteFileW((folder + L"\\lame.exe").c_str());
     ASSERT_TRUE(CopyFileW((folder + L"\\fake_lame.exe").c_str(), (folder + L"\\lame.exe").c_str(), FALSE));
     SetEnvironmentVariableW(L"PVL_FAKE_LAME", L"encode");
@@ -216,7 +227,7 @@ void StandInEncoderTest::TearDown() {
     SetEnvironmentVariableW(L"PVL_FAKE_LAME", nullptr);
     AddinTest::TearDown();
     DeleteFileW((TestFolder() + L"\\lame.exe").c_str());
-    DeleteFileW((TestFolder() + L"\\Parvaline.mp3").c_str());
+    DeleteFileW(Mp3Path().c_str());
 }
 
 size_t StandInEncoderTest::Voices(const ComPtr<simhost::MailItem>& mail) {

@@ -6,6 +6,7 @@
 #include "common/module.h"
 #include "audio/mci_backend.h"
 #include "audio/mci_control.h"
+#include "recorder/recording_files.h"
 #include "simhost/simhost.h"
 #include <atomic>
 #include <functional>
@@ -38,6 +39,11 @@ std::wstring WindowsPathOf(const std::string& unixPath);
 std::string Env(const char* name);
 // The folder of the test program: the component folder of the add-in code linked into it.
 std::wstring TestFolder();
+// The recording's files as the add-in resolves them. The test program's folder is not inside the
+// user's profile, so the recordings are the per-user ones under %LOCALAPPDATA%\Parvaline.
+pvl::RecordingFiles Files();
+std::wstring RecordingPath();
+std::wstring Mp3Path();
 bool FileExists(const std::wstring& path);
 // One second of a 440 Hz tone as a 16 kHz mono 16-bit wave file.
 std::vector<unsigned char> ToneWave(double seconds = 1.0);
@@ -83,7 +89,6 @@ protected:
     simhost::CommandBarButton* Stop(const ComPtr<simhost::Inspector>& i) { return Buttons(i).at(3); }
     // Record, Play, Stop enabled states of a window's bar, as "RPs" letters: upper case = enabled.
     std::wstring ButtonStates(const ComPtr<simhost::Inspector>& inspector);
-    std::wstring RecordingPath() const { return TestFolder() + L"\\Parvaline.wav"; }
     pvl::MciControl* Device() const;
 
     simhost::Client client_;

@@ -67,7 +67,8 @@ winpath() { echo "Z:${1//\//\\}"; }
 dll=$(winpath "$build/pvlAddIn.dll")
 "$PVL_WINE" regsvr32 /s "$dll" >>"$log" 2>&1 </dev/null || { echo "mail-demo: regsvr32 $dll failed" >&2; exit 1; }
 echo "mail-demo: registered $dll ($arch)" >>"$log"
-rm -f "$build/Parvaline.wav" "$build/Parvaline.mp3" "$build/parvaline.wav"
+recordings=$(pvl_recordings_dir)
+rm -f "$recordings/Parvaline.wav" "$recordings/Parvaline.mp3" "$recordings/parvaline.wav"
 
 # Record for SECONDS: the first screenshot half-way through, while the recording runs.
 half=$(awk -v s="$seconds" 'BEGIN { printf "%.2f", s / 2 }')
@@ -81,7 +82,7 @@ for bmp in "$out"/*.bmp; do
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 [ $rc = 0 ] || { echo "mail-demo: Parvaline Mail failed (exit $rc); see $log" >&2; exit 1; }
-cp "$build/Parvaline.mp3" "$out/Parvaline.mp3"
-cp "$build/Parvaline.wav" "$out/Parvaline.wav" 2>/dev/null || cp "$build/parvaline.wav" "$out/Parvaline.wav"
+cp "$recordings/Parvaline.mp3" "$out/Parvaline.mp3"
+cp "$recordings/Parvaline.wav" "$out/Parvaline.wav" 2>/dev/null || cp "$recordings/parvaline.wav" "$out/Parvaline.wav"
 python3 "$root/tools/check_eml.py" "$eml" "$out/Parvaline.mp3" >>"$log" 2>&1 \
     || { echo "mail-demo: the saved mail does not hold the MP3; see $log" >&2; exit 1; }

@@ -28,6 +28,10 @@ pvl_wine_env() {
     PVL_WINE=$WINELOADER
 }
 
+# Where the add-in keeps its recordings when it runs from a folder outside the user's profile (the
+# build folder, Program Files): %LOCALAPPDATA%\Parvaline of the prefix's user.
+pvl_recordings_dir() { echo "$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/Local/Parvaline"; }
+
 # Starts the prefix's server for good, its output in a file: Wine's background processes otherwise
 # inherit the caller's stdout, and a test runner reading that pipe would wait for them for ever.
 pvl_wine_server_start() {
