@@ -29,6 +29,18 @@ Connect::Connect()
     ++g_liveConnects;
 }
 
+void Connect::FinalRelease() {
+    // The host lets go of the add-in while a recording runs (the user unticked it in the COM
+    // Add-ins dialog): the recording is a voice message the user expects in its mail, which is
+    // still open. It is stopped and attached before anything is released; if it cannot be, the
+    // recording is kept and the user told. (At process exit nothing is released, and nothing runs.)
+    if (!recorder_.IsRecording()) return;
+    try {
+        Guarded(recorder_.Stop());
+    } catch (...) {
+    }
+}
+
 Connect::~Connect() {
     // End every event connection before any reference goes, so no event reaches a half-destroyed object.
     for (auto& pane : panes_) pane->Disconnect();
@@ -250,8 +262,7 @@ HRESULT Connect::OutlookInspectors_NewInspector(IDispatch* Inspector) {
     }
     // While a recording or playback runs on (for another window's mail) the new bar shows it, as
     // every bar does; otherwise it starts with Record on, Play and Stop off.
-    const bool busy = recorder_.IsBusy();
-    Guarded(window->Show(!busy, false, busy, false));
+    Guarded(window->Show(recorder_.IsBusy() ? kBarsBusy : kBarsNothingToPlay, false));
     return S_OK;
 }
 
@@ -392,7 +403,7 @@ HRESULT Connect::mci_Done(short) {
 
 HRESULT Connect::mci_PlayCompleted(long) {
     // The state and the device stay as they are.
-    RETURN_IF_FAILED(ShowOnBars(false, true));
+    RETURN_IF_FAILED(ShowOnBars(kBarsIdle, true));
     // Task-modal, as a message of the host application's own; the box has no title of its own,
     // so it carries the product's name rather than the system's default "Error".
     if (MessageBoxW(nullptr, L"end", L"Parvaline", MB_OK | MB_TASKMODAL) == 0) return LastErrorResult();
@@ -401,7 +412,7 @@ HRESULT Connect::mci_PlayCompleted(long) {
 
 // --- What every place shows ---------------------------------------------------------------------------
 
-HRESULT Connect::ShowOnBars(bool busy, bool stopAtFirstError) {
+HRESULT Connect::ShowOnBars(BarLook look, bool stopAtFirstError) {
     // A host call may open or close a window meanwhile: every window open at the end is shown once.
     HRESULT first = S_OK;
     std::vector<MailWindow*> shown;
@@ -412,7 +423,7 @@ HRESULT Connect::ShowOnBars(bool busy, bool stopAtFirstError) {
         if (next == windows_.end()) return first;
         const ComPtr<MailWindow> window = *next;
         shown.push_back(window.Get());
-        const HRESULT hr = window->Show(!busy, !busy, busy, stopAtFirstError);
+        const HRESULT hr = window->Show(look, stopAtFirstError);
         if (SUCCEEDED(first)) first = hr;
         if (FAILED(first) && stopAtFirstError) return first;
     }

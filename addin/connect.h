@@ -27,6 +27,8 @@ class Connect : public IDTExtensibility2, public IRibbonExtensibility, private R
 public:
     Connect();
     ~Connect();
+    // The host's last release: a recording still running is attached to its mail first.
+    void FinalRelease();
     static const QITAB* Interfaces();
 
     PVL_DECLARE_IUNKNOWN;
@@ -119,7 +121,7 @@ private:
     HRESULT BuildActionText(std::wstring* text);
 
     // RecorderOwner
-    HRESULT ShowOnBars(bool busy, bool stopAtFirstError) override;
+    HRESULT ShowOnBars(BarLook look, bool stopAtFirstError) override;
     void RecorderChanged() override;
     void ShowCompressing(bool compressing) override;
 

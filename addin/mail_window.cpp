@@ -159,16 +159,16 @@ HRESULT MailWindow::BuildBar() {
     return S_OK;
 }
 
-HRESULT MailWindow::Show(bool record, bool play, bool stop, bool stopAtFirstError) {
+HRESULT MailWindow::Show(BarLook look, bool stopAtFirstError) {
     HRESULT first = S_OK;
     auto step = [&](IDispatch* button, bool enabled) {
         if (!button || (FAILED(first) && stopAtFirstError)) return;  // never built: nothing to show
         const HRESULT hr = Enable(button, enabled);
         if (SUCCEEDED(first)) first = hr;
     };
-    step(RecordButton.get(), record);
-    step(PlayButton.get(), play);
-    step(StopButton.get(), stop);
+    step(RecordButton.get(), look.record);
+    step(PlayButton.get(), look.play);
+    step(StopButton.get(), look.stop);
     return first;
 }
 

@@ -6,6 +6,7 @@
 // a window acts only on presses of its own buttons.
 #pragma once
 #include "addin/mail_place.h"
+#include "recorder/recorder.h"
 #include <string>
 
 namespace pvl {
@@ -29,7 +30,7 @@ public:
     // Enables or disables Record, Play and Stop, in that order. With `stopAtFirstError` the first
     // failing put ends it; otherwise every put is tried. The first failure is returned. A window
     // without a bar shows nothing and succeeds.
-    HRESULT Show(bool record, bool play, bool stop, bool stopAtFirstError);
+    HRESULT Show(BarLook look, bool stopAtFirstError);
     // The product button's caption ("Compressing, wait..." while Stop encodes).
     HRESULT SetProductCaption(const wchar_t* caption);
     // Deletes the window's "Parvaline" bar.

@@ -5,7 +5,8 @@
 //   ComPtr<Foo> foo = MakeComObject<Foo>(args...);   // null when out of memory
 //
 // Counter (optional) is told of each construction and destruction; the server uses it for
-// DllCanUnloadNow, the simulated host for its count of live objects.
+// DllCanUnloadNow, the simulated host for its count of live objects. A class with a FinalRelease()
+// has it called when the last reference goes, while the object is still whole.
 #pragma once
 #include <windows.h>
 #include <shlwapi.h>
@@ -42,7 +43,13 @@ public:
     IFACEMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
     IFACEMETHODIMP_(ULONG) Release() override {
         const LONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
+        if (n == 0) {
+            // Held at one while it goes, so that a reference taken and given back meanwhile (a host
+            // call made from FinalRelease or the destructor) cannot delete it a second time.
+            refs_ = 1;
+            if constexpr (requires(T& t) { t.FinalRelease(); }) T::FinalRelease();
+            delete this;
+        }
         return n;
     }
 

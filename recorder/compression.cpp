@@ -82,30 +82,38 @@ void OverrideEncoderTimeout(DWORD ms) { g_timeoutOverride = ms; }
 
 void OverrideEncoderStart(DWORD error) { g_startFailure = error; }
 
-std::wstring NotAttachedMessage(const std::wstring& wavePath) { return kNotAttachedText + wavePath; }
+std::wstring NotAttachedMessage(const std::wstring& wavePath) {
+    // The box names the recording only where there is one to find.
+    if (GetFileAttributesW(wavePath.c_str()) == INVALID_FILE_ATTRIBUTES) return kLostText;
+    return kNotAttachedText + wavePath;
+}
 
 DWORD EncoderTimeoutMs(const std::wstring& wavePath) {
     if (g_timeoutOverride) return g_timeoutOverride;
-    // Generous: two minutes, plus four seconds per second of sound (the encoder needs a small
-    // fraction of that). Only an encoder that hangs ever reaches it.
+    // LAME needs well under a hundredth of a second per second of sound: ten seconds, plus a quarter
+    // of a second per second of sound, is reached only by an encoder that hangs, and keeps the mail
+    // program from freezing for long even then.
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ULONGLONG bytes = 0;
     if (GetFileAttributesExW(wavePath.c_str(), GetFileExInfoStandard, &data))
         bytes = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     const ULONGLONG bytesPerSecond = kRecordSampleRate * kRecordChannels * kRecordBitsPerSample / 8;
-    const ULONGLONG ms = 120000 + bytes * 4000 / bytesPerSecond;
+    const ULONGLONG ms = 10000 + bytes * 250 / bytesPerSecond;
     return static_cast<DWORD>(ms < 0x7FFFFFFF ? ms : 0x7FFFFFFF);
 }
 
-HRESULT RunEncoder(const RecordingFiles& files, DWORD* waitResult) {
-    *waitResult = WAIT_FAILED;
+namespace {
+// Whether the encoder left an MP3 with something in it.
+bool HasContent(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+           (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0);
+}
+
+// Runs lame.exe hidden and waits for it, bounded. S_OK only when it ended by itself with exit code 0
+// and left an MP3 with something in it; otherwise whatever it wrote is removed.
+HRESULT RunEncoderProgram(const RecordingFiles& files, DWORD* waitResult) {
     const std::wstring commandLine = EncoderCommandLine(files);
-    const std::wstring& wave = files.wave;
-    const std::wstring& mp3 = files.mp3;
-
-    // An MP3 from an earlier recording must not stand in for this one if the encoding fails.
-    if (!DeleteFileW(mp3.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return LastErrorResult();
-
     STARTUPINFOW startup{sizeof(startup)};
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
@@ -115,32 +123,46 @@ HRESULT RunEncoder(const RecordingFiles& files, DWORD* waitResult) {
     // The program is named explicitly: with an unquoted path that holds spaces, the system would
     // otherwise try each space-separated prefix ("D:\Mail.exe" for "D:\Mail Tools") first.
     // CREATE_NO_WINDOW: a console program's console would otherwise flash up despite SW_HIDE.
-    BOOL started = FALSE;
-    if (g_startFailure != ERROR_SUCCESS) {
-        SetLastError(g_startFailure);
-    } else {
-        started = CreateProcessW(files.encoder.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                 nullptr, &startup, &process);
-    }
-    if (!started) {
-        // Policy (an attack-surface rule, AppLocker) may forbid the mail program to start any
-        // program, or the encoder may be missing or damaged: the same library, in process.
-        *waitResult = WAIT_OBJECT_0;
-        return EncodeInProcess(files.library, wave, mp3, EncoderTimeoutMs(wave));
-    }
+    if (g_startFailure != ERROR_SUCCESS) return HRESULT_FROM_WIN32(g_startFailure);
+    if (!CreateProcessW(files.encoder.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process))
+        return LastErrorResult();
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
 
     // The user-interface thread blocks here by design: the host waits for its attachment.
-    *waitResult = WaitForSingleObject(processHandle.get(), EncoderTimeoutMs(wave));
+    *waitResult = WaitForSingleObject(processHandle.get(), EncoderTimeoutMs(files.wave));
+    HRESULT outcome = S_OK;
     if (*waitResult != WAIT_OBJECT_0) {
-        // A hung encoder: end it, and leave nothing half-written to be attached.
+        // A hung encoder: end it.
         TerminateProcess(processHandle.get(), ERROR_TIMEOUT);
         WaitForSingleObject(processHandle.get(), 10000);
-        DeleteFileW(mp3.c_str());
-        return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+        outcome = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    } else {
+        // A full disk or a crash mid-encode leaves a truncated MP3 behind, and says so only here.
+        DWORD exitCode = 1;
+        if (!GetExitCodeProcess(processHandle.get(), &exitCode)) outcome = LastErrorResult();
+        else if (exitCode != 0) outcome = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0300 + (exitCode & 0xFF));
+        else if (!HasContent(files.mp3)) outcome = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
-    return S_OK;
+    if (FAILED(outcome)) DeleteFileW(files.mp3.c_str());  // nothing half-written may be attached
+    return outcome;
+}
+}  // namespace
+
+HRESULT RunEncoder(const RecordingFiles& files, DWORD* waitResult) {
+    *waitResult = WAIT_FAILED;
+    // An MP3 from an earlier recording must not stand in for this one if the encoding fails.
+    if (!DeleteFileW(files.mp3.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return LastErrorResult();
+    if (SUCCEEDED(RunEncoderProgram(files, waitResult))) return S_OK;
+    // The program may not start (an attack-surface rule or AppLocker forbids the mail program to
+    // start programs), be missing or damaged, or fail on its way: the same library, in process,
+    // under a bound of its own.
+    *waitResult = WAIT_OBJECT_0;
+    const HRESULT encoded = EncodeInProcess(files.library, files.wave, files.mp3, EncoderTimeoutMs(files.wave));
+    if (SUCCEEDED(encoded) && HasContent(files.mp3)) return S_OK;
+    DeleteFileW(files.mp3.c_str());
+    return FAILED(encoded) ? encoded : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 }
 
 HRESULT AttachVoice(IDispatch* mailItem, const std::wstring& mp3Path) {

@@ -3,6 +3,8 @@
 #include "common/dispatch_call.h"
 #include "common/result.h"
 #include "recorder/compression.h"
+#include "recorder/recording_checks.h"
+#include "recorder/user_messages.h"
 
 namespace pvl {
 
@@ -26,8 +28,6 @@ const StopRow& StopRowFor(pvlStates state) {
         if (row.state == state) return row;
     return kStopTable[0];
 }
-
-constexpr wchar_t kTitle[] = L"Parvaline";
 
 // The device is reached through the window at every step, the add-in's one path to it.
 HRESULT Device(MciControl** device) {
@@ -57,21 +57,55 @@ bool Recorder::RecordsForAnotherMail(IDispatch* mailItem) const {
 }
 
 HRESULT Recorder::Record(IDispatch* mailItem) {
-    // Continue-on-error. A recording that runs for another mail is that mail's voice message:
-    // starting again here would delete and reopen it, and it would be lost.
+    // Continue-on-error, but for what would make the recording a lie: an earlier recording that
+    // cannot be removed, or a device that cannot record. The user is told, and the recorder stays
+    // (or goes back to) idle: nothing is recorded that Stop would attach as this mail's voice.
+    //
+    // A recording that runs for another mail is that mail's voice message: starting again here
+    // would delete and reopen it, and it would be lost.
     if (RecordsForAnotherMail(mailItem)) return S_OK;
     RecordingFiles files;
     Guarded(ResolveRecordingFiles(&files));
     files_ = files;
     Guarded(CreateRecordingFolder(files_));
-    Guarded(BoolResult(DeleteFileW(files_.wave.c_str())));
-    Guarded(OnDevice([&](MciControl& d) { return d.Open(files_.wave); }));
-    Guarded(OnDevice([](MciControl& d) { return d.SetTimeFormat(1); }));
-    Guarded(OnDevice([](MciControl& d) { return d.Record(); }));
-    Guarded(owner_.ShowOnBars(true, false));
+    if (FAILED(RemoveEarlierRecording())) return S_OK;
+    const HRESULT opened = OnDevice([&](MciControl& d) { return d.Open(files_.wave); });
+    if (SUCCEEDED(opened)) Guarded(OnDevice([](MciControl& d) { return d.SetTimeFormat(1); }));
+    const HRESULT started = FAILED(opened) ? opened : OnDevice([](MciControl& d) { return d.Record(); });
+    if (FAILED(started)) return CannotStart();
+    Guarded(owner_.ShowOnBars(kBarsBusy, false));
     recordingMail_ = mailItem;
     busyFor_ = mailItem;
     state_ = pvlRecording;
+    owner_.RecorderChanged();
+    return S_OK;
+}
+
+HRESULT Recorder::RemoveEarlierRecording() {
+    // The device records into the file it finds: an earlier recording left in place would become
+    // the start of this one, and a failed save would send it as this mail's voice.
+    if (DeleteFileW(files_.wave.c_str())) return S_OK;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return S_OK;
+    // The add-in's own device may be what holds it (a playback): it lets go first.
+    if (IsBusy()) {
+        Guarded(OnDevice([](MciControl& d) { return d.Close(); }));
+        if (DeleteFileW(files_.wave.c_str())) return S_OK;
+        error = GetLastError();
+    }
+    Guarded(TellUser(RecordingHeldText(files_.wave, ProgramsUsing(files_.wave))));
+    return HRESULT_FROM_WIN32(error);
+}
+
+HRESULT Recorder::CannotStart() {
+    // Whatever the device opened goes; the earlier recording is gone already, so nothing is left to
+    // play either.
+    Guarded(OnDevice([](MciControl& d) { return d.Close(); }));
+    Guarded(TellUser(kCannotStartText));
+    Guarded(owner_.ShowOnBars(kBarsNothingToPlay, false));
+    recordingMail_.Reset();
+    busyFor_.Reset();
+    state_ = pvlNone;
     owner_.RecorderChanged();
     return S_OK;
 }
@@ -85,7 +119,7 @@ HRESULT Recorder::Play(IDispatch* mailItem) {
     RETURN_IF_FAILED(OnDevice([&](MciControl& d) { return d.Open(files.wave); }));
     RETURN_IF_FAILED(OnDevice([](MciControl& d) { return d.SetTimeFormat(1); }));
     RETURN_IF_FAILED(OnDevice([](MciControl& d) { return d.Play(); }));
-    RETURN_IF_FAILED(owner_.ShowOnBars(true, true));
+    RETURN_IF_FAILED(owner_.ShowOnBars(kBarsBusy, true));
     state_ = pvlPlaying;
     busyFor_ = mailItem;
     owner_.RecorderChanged();
@@ -107,7 +141,7 @@ HRESULT Recorder::Stop() {
     if (row.sendStop) Guarded(OnDevice([](MciControl& d) { return d.Stop(); }));
     if (row.compressAndAttach) attached = CompressAndAttach();
     Guarded(OnDevice([](MciControl& d) { return d.Close(); }));
-    Guarded(owner_.ShowOnBars(false, false));
+    Guarded(owner_.ShowOnBars(kBarsIdle, false));
     state_ = pvlNone;
     busyFor_.Reset();
     owner_.RecorderChanged();
@@ -124,25 +158,25 @@ HRESULT Recorder::CompressAndAttach() {
     // this recording as its voice attachment. The mail is held here: a handler run meanwhile may
     // let go of it elsewhere.
     const ComPtr<IDispatch> mail = recordingMail_;
-    Guarded(OnDevice([&](MciControl& d) { return d.Save(files_.wave); }));
-    owner_.ShowCompressing(true);
-    const HRESULT encoded = [&] {
+    // Without a saved recording there is nothing of this one to encode: whatever lies at the wave's
+    // path is not it.
+    const HRESULT saved = OnDevice([&](MciControl& d) { return d.Save(files_.wave); });
+    HRESULT encoded = saved;
+    if (SUCCEEDED(saved)) {
+        owner_.ShowCompressing(true);
         DWORD waitResult;
-        return RunEncoder(files_, &waitResult);
-    }();
-    owner_.ShowCompressing(false);
-    const HRESULT attached = [&] {
-        // When the encoder did not run to its end, whatever is at the MP3 path is not this
-        // recording: an earlier MP3 that could not be removed (read-only, or held open by
-        // another program) would otherwise go out as this one.
-        RETURN_IF_FAILED(encoded);
-        return AttachVoice(mail.Get(), files_.mp3);
-    }();
+        encoded = RunEncoder(files_, &waitResult);
+        owner_.ShowCompressing(false);
+    }
+    const HRESULT attached = FAILED(encoded) ? encoded : AttachVoice(mail.Get(), files_.mp3);
     if (FAILED(attached)) {
         // Said out loud: a mail that silently lacks its voice reads as one that carries it. The
-        // recording itself is kept, and the box says where.
-        if (MessageBoxW(nullptr, NotAttachedMessage(files_.wave).c_str(), kTitle, MB_OK | MB_TASKMODAL) == 0)
-            Guarded(LastErrorResult());
+        // recording itself is kept where there is one, and the box says where.
+        Guarded(TellUser(NotAttachedMessage(files_.wave)));
+    } else if (IsSilentWave(files_.wave)) {
+        // Attached all the same: the user decides. But a muted microphone, or Windows keeping desktop
+        // programs from it, records silence without an error anywhere.
+        Guarded(TellUser(kSilentText));
     }
     return attached;
 }

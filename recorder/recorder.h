@@ -17,12 +17,20 @@ namespace pvl {
 
 class MciControl;
 
+// What the bars show: whether Record, Play and Stop are enabled.
+struct BarLook {
+    bool record, play, stop;
+};
+inline constexpr BarLook kBarsBusy{false, false, true};       // recording or playing
+inline constexpr BarLook kBarsIdle{true, true, false};        // after Stop
+inline constexpr BarLook kBarsNothingToPlay{true, false, false};  // a new bar; a recording that failed
+
 // What the recorder asks of the add-in around it.
 class RecorderOwner {
 public:
-    // Every bar shows the recorder busy (Record and Play off, Stop on) or idle (the reverse). With
-    // `stopAtFirstError` the first failing put ends it and is returned; otherwise every put is tried.
-    virtual HRESULT ShowOnBars(bool busy, bool stopAtFirstError) = 0;
+    // Every bar shows `look`. With `stopAtFirstError` the first failing put ends it and is returned;
+    // otherwise every put is tried.
+    virtual HRESULT ShowOnBars(BarLook look, bool stopAtFirstError) = 0;
     // The state changed (a recording or playback started or ended).
     virtual void RecorderChanged() = 0;
     // Compression starts (true) or ends (false): the product buttons say so meanwhile.
@@ -49,7 +57,9 @@ public:
     // reopen the device and throw the other mail's recording away.
     bool RecordsForAnotherMail(IDispatch* mailItem) const;
 
-    // Records a voice message for `mailItem` (continue-on-error).
+    // Records a voice message for `mailItem` (continue-on-error). When the earlier recording cannot be
+    // removed, or the device cannot record, nothing is recorded: the user is told, and the recorder
+    // is idle.
     HRESULT Record(IDispatch* mailItem);
     // Plays the last recording, for the window of `mailItem` (stop-at-first-error).
     HRESULT Play(IDispatch* mailItem);
@@ -60,6 +70,8 @@ public:
     void ForgetMail(IDispatch* mailItem);
 
 private:
+    HRESULT RemoveEarlierRecording();
+    HRESULT CannotStart();
     HRESULT CompressAndAttach();
 
     pvlStates& state_;

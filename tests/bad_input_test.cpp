@@ -434,8 +434,9 @@ TEST_F(BadInputTest, TheHostLettingGoOfTheAddinDuringAClickEndsItOnlyAfterTheCli
     EXPECT_EQ(Record(inspector)->Click(), S_OK);
     Host::Get().OnEnter({});
     ASSERT_TRUE(released);
-    // The click finished on the object it started on; then the add-in went, and its window with it.
-    EXPECT_EQ(ButtonStates(inspector), L"rpS");
+    // The click finished on the object it started on; then the add-in went, its recording attached
+    // to its mail first, and its window with it.
+    EXPECT_EQ(ButtonStates(inspector), L"RPs");
     EXPECT_EQ(pvl::Connect::LiveObjects(), 0);
     EXPECT_EQ(pvl::ExistingAboutWindow(), nullptr);
     EXPECT_EQ(Host::Get().AdvisedSinks(), 0);

@@ -1,6 +1,7 @@
 // Connection and disconnection of the add-in, its identity as a COM object, and what it leaves
 // behind when the host lets it go.
 #include "support.h"
+#include "recorder/user_messages.h"
 #include "about/about_window.h"
 #include "common/host_model.h"
 #include "server/class_factory.h"
@@ -160,13 +161,17 @@ TEST_F(ConnectionFaultTest, AnAudioControlThatCannotBeCreatedLeavesMciEmptyButBa
     EXPECT_NE(Fields().OutlookInspectors, nullptr);
     auto inspector = OpenMail();
     ASSERT_EQ(Buttons(inspector).size(), 4u);
-    // Record runs to its end whatever the device does.
-    EXPECT_EQ(Record(inspector)->Click(), S_OK);
-    EXPECT_EQ(State(), pvl::pvlRecording);
-    EXPECT_EQ(ButtonStates(inspector), L"rpS");
+    // Record cannot start without a device: the user is told, and the recorder stays idle.
+    {
+        MessageBoxAnswerer user;
+        EXPECT_EQ(Record(inspector)->Click(), S_OK);
+        EXPECT_EQ(user.Texts(), std::vector<std::wstring>{pvl::kCannotStartText});
+    }
+    EXPECT_EQ(State(), pvl::pvlNone);
+    EXPECT_EQ(ButtonStates(inspector), L"Rps");
     // Play stops at its first failure, which the host's event call receives.
     EXPECT_TRUE(FAILED(Play(inspector)->Click()));
-    EXPECT_EQ(State(), pvl::pvlRecording);
+    EXPECT_EQ(State(), pvl::pvlNone);
 }
 
 TEST(ServerTest, OnlyTheConnectClassIsAvailable) {

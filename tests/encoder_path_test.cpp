@@ -5,6 +5,7 @@
 #include "lame_check.h"
 #include "addin/extensibility.h"
 #include "recorder/compression.h"
+#include "recorder/recording_files.h"
 
 namespace pvltest {
 namespace {
@@ -114,57 +115,68 @@ TEST_F(EncoderPathTest, ADriveRootDoublesTheBackslash) {
 }
 
 // A per-user installation lives under the user's profile, whose name can hold any letter, and keeps
-// its recordings beside it: the real LAME, started as Stop starts it, must read its files there. Wine's wave driver cannot save a
-// recording into such a folder (MCIERR_FILE_NOT_FOUND), so the test puts the speech there itself,
-// as the saved recording, while the recording runs.
+// its recordings beside it: the real LAME, started as Stop starts it, and LAME's library in its place,
+// must read and write there. (Wine's wave driver cannot save a recording into such a folder, so the
+// encoders are given the speech as the saved recording.)
 class EncoderPathUnicodeTest : public EncoderPathTest {
 protected:
     void SetUp() override {
         ASSERT_FALSE(Profile().empty());
         MakeFolder(kFolder);
         ASSERT_TRUE(FileExists(kFolder)) << "cannot make the folder";
-        ASSERT_TRUE(CopyFileW((TestFolder() + L"\\libmp3lame.dll").c_str(), (kFolder + L"\\libmp3lame.dll").c_str(), FALSE));
+        files_ = {kFolder, kFolder + L"\\Parvaline.wav", kFolder + L"\\Parvaline.mp3", kFolder + L"\\lame.exe",
+                  kFolder + L"\\libmp3lame.dll"};
+        for (const std::wstring* f : {&files_.library, &files_.encoder, &files_.mp3, &files_.wave})
+            cleanup_.insert(cleanup_.begin(), *f);
+        ASSERT_TRUE(CopyFileW((TestFolder() + L"\\libmp3lame.dll").c_str(), files_.library.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(WindowsPathOf(Env("PVL_LAME_EXE")).c_str(), files_.encoder.c_str(), FALSE));
+        WriteFileBytes(files_.wave, SpeechWave());
     }
-    void RecordSpeech(std::vector<unsigned char>* voice) {
-        MessageBoxAnswerer user;
-        // Read-only, so that the driver's failing save cannot truncate it either.
-        const std::wstring wave = kFolder + L"\\Parvaline.wav";
-        RecordWithModuleIn(kFolder, [&] {
-            WriteFileBytes(wave, SpeechWave());
-            SetFileAttributesW(wave.c_str(), FILE_ATTRIBUTE_READONLY);
-        }, voice);
-        SetFileAttributesW(wave.c_str(), FILE_ATTRIBUTE_NORMAL);
-        EXPECT_EQ(user.Texts().size(), 0u) << "the voice was attached: nothing to tell";
+    void TearDown() override {
+        pvl::OverrideEncoderStart(ERROR_SUCCESS);
+        EncoderPathTest::TearDown();
     }
-    // Greek, Cyrillic and CJK letters and a space: in no single ANSI code page; in the user's profile.
-    const std::wstring kFolder = Profile() + L"\\pvl \u03A9\u03BC\u03AD\u03B3\u03B1 \u0416\u0438\u0437\u043D\u044C \u58F0\u97F3";
     static std::wstring Profile() {
         wchar_t profile[MAX_PATH] = L"";
         GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
         return profile;
     }
+    // Greek, Cyrillic and CJK letters and a space: in no single ANSI code page; in the user's profile.
+    const std::wstring kFolder = Profile() + L"\\pvl \u03A9\u03BC\u03AD\u03B3\u03B1 \u0416\u0438\u0437\u043D\u044C \u58F0\u97F3";
+    pvl::RecordingFiles files_;
 };
 
+TEST_F(EncoderPathUnicodeTest, AComponentInTheProfileKeepsItsRecordingsBesideIt) {
+    EXPECT_EQ(pvl::RecordingFolderForComponent(kFolder), kFolder);
+    EXPECT_NE(pvl::RecordingFolderForComponent(L"C:\\Program Files\\Parvaline"), L"C:\\Program Files\\Parvaline");
+    // The rule itself: inside the profile (at any depth, any case) the folder; elsewhere the user's own.
+    const std::wstring profile = L"C:\\Users\\Zo\u00EB", local = profile + L"\\AppData\\Local";
+    EXPECT_EQ(pvl::RecordingFolderFor(profile + L"\\AppData\\Local\\Programs\\Parvaline", profile, local),
+              profile + L"\\AppData\\Local\\Programs\\Parvaline");
+    EXPECT_EQ(pvl::RecordingFolderFor(L"c:\\users\\zo\u00EB\\x", profile, local), L"c:\\users\\zo\u00EB\\x");
+    EXPECT_EQ(pvl::RecordingFolderFor(L"C:\\Users\\Zo\u00EB2\\x", profile, local), local + L"\\Parvaline");
+    EXPECT_EQ(pvl::RecordingFolderFor(L"C:\\Program Files\\Parvaline", profile, local), local + L"\\Parvaline");
+    EXPECT_EQ(pvl::RecordingFolderFor(L"T:\\", profile, local), local + L"\\Parvaline");
+}
+
 TEST_F(EncoderPathUnicodeTest, TheEncoderProgramReadsAndWritesThere) {
-    Install(kFolder, L"lame.exe", WindowsPathOf(Env("PVL_LAME_EXE")));
-    std::vector<unsigned char> voice;
-    RecordSpeech(&voice);
-    EXPECT_EQ(voice, ReadFileBytes(kFolder + L"\\Parvaline.mp3"));
-    ExpectTheSpeech(voice);
+    DWORD waitResult = 0;
+    ASSERT_EQ(pvl::RunEncoder(files_, &waitResult), S_OK);
+    EXPECT_EQ(waitResult, WAIT_OBJECT_0);
+    ExpectTheSpeech(ReadFileBytes(files_.mp3));
 }
 
 TEST_F(EncoderPathUnicodeTest, TheLibraryReadsAndWritesThere) {
-    Install(kFolder, L"lame.exe", L"");  // no program: the library beside the module encodes
-    std::vector<unsigned char> voice;
-    RecordSpeech(&voice);
+    // No program may start: the library beside the module encodes.
+    pvl::OverrideEncoderStart(ERROR_ACCESS_DENIED);
+    DWORD waitResult = 0;
+    ASSERT_EQ(pvl::RunEncoder(files_, &waitResult), S_OK);
+    const auto voice = ReadFileBytes(files_.mp3);
     ExpectTheSpeech(voice);
     // The same MP3 as the program makes of the same wave, in the same folder.
     std::vector<unsigned char> reference;
-    const std::wstring program = kFolder + L"\\lame.exe";
-    ASSERT_TRUE(CopyFileW(WindowsPathOf(Env("PVL_LAME_EXE")).c_str(), program.c_str(), FALSE));
-    cleanup_.insert(cleanup_.begin(), program);
     cleanup_.insert(cleanup_.begin(), kFolder + L"\\reference.mp3");
-    ASSERT_EQ(RunLameExe(program, kFolder + L"\\Parvaline.wav", kFolder + L"\\reference.mp3", &reference), S_OK);
+    ASSERT_EQ(RunLameExe(files_.encoder, files_.wave, kFolder + L"\\reference.mp3", &reference), S_OK);
     const Mp3Comparison c = CompareMp3(voice, reference);
     EXPECT_TRUE(c.identical) << c.Describe();
 }

@@ -1,7 +1,8 @@
 // A stand-in for the encoder, for tests: it writes down how it was started, then behaves as the
 // test asks through PVL_FAKE_LAME: "encode" (default; writes a small MP3-like file to its second
 // argument), "fail" (exit code 1, writes nothing), "nothing" (exit code 0, writes nothing),
-// "hang" (never ends), "crash" (an access violation).
+// "hang" (never ends), "crash" (an access violation), "half" (writes the start of an MP3, as a full
+// disk or a crash mid-encode leaves it, and exits with 1).
 #include <windows.h>
 #include <shellapi.h>
 #include <cstdio>
@@ -52,9 +53,10 @@ int wmain() {
     HANDLE out = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (out == INVALID_HANDLE_VALUE) return 4;
     const char frame[] = "ID3\x03\x00\x00\x00\x00\x00\x00 fake mp3";
+    const DWORD length = m == L"half" ? (sizeof(frame) - 1) / 2 : sizeof(frame) - 1;
     DWORD written = 0;
-    WriteFile(out, frame, sizeof(frame) - 1, &written, nullptr);
+    WriteFile(out, frame, length, &written, nullptr);
     CloseHandle(out);
     LocalFree(argv);
-    return 0;
+    return m == L"half" ? 1 : 0;
 }

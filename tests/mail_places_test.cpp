@@ -191,5 +191,6 @@ TEST_F(PlacesTest, OnlyTheRecordingsMailIsListenedToAndOnlyWhileItRecords) {
     EXPECT_EQ(mails_[1]->Sinks(), 0u) << "a sink stays on a mail whose recording ended";
 }
 
+
 }  // namespace
 }  // namespace pvltest

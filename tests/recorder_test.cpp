@@ -60,14 +60,21 @@ TEST_F(RecorderTest, RecordWhilePlayingOrRecordingStartsOverWithoutStopOrClose) 
     }
 }
 
-TEST_F(RecorderTest, RecordGoesOnWhenTheDeviceFailsAndStillEndsRecording) {
-    Enter(pvl::pvlNone);
-    mci_.failVerb[L"open"] = MCIERR_DEVICE_NOT_READY;
-    mci_.failVerb[L"record"] = MCIERR_DEVICE_NOT_READY;
-    EXPECT_EQ(Record(inspector_)->Click(), S_OK);
-    EXPECT_EQ(deviceOps_, recordOps_);
-    EXPECT_EQ(ButtonStates(inspector_), L"rpS");
-    EXPECT_EQ(State(), pvl::pvlRecording);
+TEST_F(RecorderTest, ARecordThatTheDeviceRefusesClosesItAndEndsIdle) {
+    for (const wchar_t* verb : {L"open", L"record"}) {
+        Enter(pvl::pvlNone);
+        mci_.failVerb = {{verb, MCIERR_DEVICE_NOT_READY}};
+        MessageBoxAnswerer user;
+        EXPECT_EQ(Record(inspector_)->Click(), S_OK);
+        const bool opened = std::wstring(verb) == L"record";
+        const std::vector<std::wstring> expected =
+            opened ? std::vector<std::wstring>{fileName_, L"Command=open", L"TimeFormat=1", L"Command=record", L"Command=close"}
+                   : std::vector<std::wstring>{fileName_, L"Command=open", L"Command=close"};
+        EXPECT_EQ(deviceOps_, expected);
+        EXPECT_EQ(ButtonStates(inspector_), L"Rps");
+        EXPECT_EQ(State(), pvl::pvlNone);
+        mci_.failVerb.clear();
+    }
 }
 
 TEST_F(RecorderTest, RecordGoesOnWhenAButtonCannotBeSet) {

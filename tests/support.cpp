@@ -31,7 +31,7 @@ public:
         if (verb == L"close") state_->open.erase(alias);
         if (verb == L"save" && state_->saveWritesWave) {
             const size_t q = command.find(L'"');
-            WriteFileBytes(command.substr(q + 1, command.find(L'"', q + 1) - q - 1), ToneWave());
+            WriteFileBytes(command.substr(q + 1, command.find(L'"', q + 1) - q - 1), ToneWave(1.0, state_->saveLevel));
         }
         if (verb == L"play" && state_->completePlay)
             PostMessageW(notifyWindow, MM_MCINOTIFY, MCI_NOTIFY_SUCCESSFUL, kDeviceId);
@@ -94,10 +94,10 @@ std::wstring RecordingPath() { return Files().wave; }
 
 std::wstring Mp3Path() { return Files().mp3; }
 
-std::vector<unsigned char> ToneWave(double seconds) {
+std::vector<unsigned char> ToneWave(double seconds, double level) {
     const uint32_t rate = 16000, count = uint32_t(seconds * rate);
     std::vector<int16_t> samples(count);
-    for (uint32_t i = 0; i < count; ++i) samples[i] = int16_t(8000 * std::sin(2 * 3.14159265 * 440 * i / rate));
+    for (uint32_t i = 0; i < count; ++i) samples[i] = int16_t(level * std::sin(2 * 3.14159265 * 440 * i / rate));
     return WaveFile(samples);
 }
 

@@ -28,6 +28,7 @@ struct FakeMci {
     std::map<std::wstring, DWORD> failVerb;  // "open" -> MCIERR_...
     bool completePlay = false;
     bool saveWritesWave = true;  // "save" writes one second of tone to the file it names
+    double saveLevel = 8000;     // the tone's peak (of 32768): 0 for a muted microphone's silence
     std::set<std::wstring> open;
     std::vector<std::wstring> Verbs() const;
 };
@@ -45,8 +46,8 @@ pvl::RecordingFiles Files();
 std::wstring RecordingPath();
 std::wstring Mp3Path();
 bool FileExists(const std::wstring& path);
-// One second of a 440 Hz tone as a 16 kHz mono 16-bit wave file.
-std::vector<unsigned char> ToneWave(double seconds = 1.0);
+// One second of a 440 Hz tone as a 16 kHz mono 16-bit wave file, of peak `level` (of 32768).
+std::vector<unsigned char> ToneWave(double seconds = 1.0, double level = 8000);
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& data);
 // Runs the thread's message loop for `ms` milliseconds, or until `until` says so.
