@@ -11,6 +11,8 @@
 ;   /DPVL_STUB=x86|amd64                 the installer's own architecture: x86 (x86-unicode, the
 ;                                        shipped one, runs on every Windows) or amd64 (64-bit only)
 ;   /DPVL_OUTFILE=...                    where the Setup program goes
+;   /DPVL_SIGN_TOOL=...                  tools/sign.sh, when the build signs: the uninstaller is
+;                                        signed as it is made (the Setup is signed afterwards)
 ;
 ; Which build is installed must match the mail client's bitness, not the system's: a 32-bit
 ; client on 64-bit Windows loads only 32-bit add-ins. The installer reads the bitness the client
@@ -45,6 +47,9 @@ Unicode true
 
 Name "${PRODUCT}"
 OutFile "${PVL_OUTFILE}"
+!ifdef PVL_SIGN_TOOL
+    !uninstfinalize '"${PVL_SIGN_TOOL}" "%1"'
+!endif
 InstallDir "$LOCALAPPDATA\Programs\Parvaline"
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
