@@ -307,24 +307,22 @@ TEST_F(RegistrationTest, TheHostLoadsTheRegisteredModuleConnectsAndUnloadsIt) {
 
 // --- Entries under HKEY_LOCAL_MACHINE, as a per-machine installation writes them --------------
 
-// Keys a test writes, above all under HKEY_LOCAL_MACHINE, which no fixture saves and every test of
-// the prefix shares: removed at the end, with the parent keys they needed (a prefix without Office
-// has no Addins key).
+// Add-in entries and trees a test writes where no fixture restores them (HKLM is shared by every
+// test of the prefix): deleted at the end, with Software\Microsoft\Office where the test made it.
 class ScopedKeys {
 public:
-    ScopedKeys() = default;
-    ScopedKeys(const ScopedKeys&) = delete;
-    ScopedKeys& operator=(const ScopedKeys&) = delete;
+    ScopedKeys() {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            if (!KeyExists(kOffice, root)) madeOffice_.push_back(root);
+    }
     ~ScopedKeys() {
         for (const auto& [root, tree] : trees_) RegDeleteTreeW(root, tree.c_str());
-        for (auto it = created_.rbegin(); it != created_.rend(); ++it) RegDeleteKeyW(it->first, it->second.c_str());
+        for (HKEY root : madeOffice_) RegDeleteTreeW(root, kOffice);
     }
     // A tree of the test's own: nothing of it may exist before.
     void Own(HKEY root, const std::wstring& tree) {
         if (std::count(trees_.begin(), trees_.end(), std::make_pair(root, tree))) return;
         ASSERT_FALSE(KeyExists(tree, root)) << std::string(tree.begin(), tree.end()) << " exists already";
-        for (size_t at = tree.find(L'\\'); at != std::wstring::npos; at = tree.find(L'\\', at + 1))
-            if (!KeyExists(tree.substr(0, at), root)) created_.push_back({root, tree.substr(0, at)});
         trees_.push_back({root, tree});
     }
     // An add-in entry, with this LoadBehavior or none.
@@ -332,16 +330,15 @@ public:
         const std::wstring path = std::wstring(kAddinsKey) + L"\\" + progId;
         Own(root, path);
         pvl::UniqueHKey key;
-        ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr), 0);
         if (loadBehavior)
-            ASSERT_EQ(RegSetValueExW(key.get(), L"LoadBehavior", 0, REG_DWORD,
-                                     reinterpret_cast<const BYTE*>(&*loadBehavior), sizeof(DWORD)),
-                      ERROR_SUCCESS);
+            RegSetValueExW(key.get(), L"LoadBehavior", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*loadBehavior), 4);
     }
 
 private:
-    std::vector<std::pair<HKEY, std::wstring>> trees_, created_;
+    static constexpr wchar_t kOffice[] = L"Software\\Microsoft\\Office";
+    std::vector<std::pair<HKEY, std::wstring>> trees_;
+    std::vector<HKEY> madeOffice_;
 };
 
 // The merge of the two roots, with ProgIDs of no real add-in: each case is one ProgID entered in
@@ -375,11 +372,9 @@ TEST_F(RegistrationTest, TheMachinesEntriesAreReadAndTheUsersLoadBehaviorWins) {
     for (const Case& c : cases) {
         const std::wstring name = c.userName ? c.userName : c.machineName;
         SCOPED_TRACE(std::string(name.begin(), name.end()));
-        std::vector<const simhost::AddinEntry*> found;
-        for (const auto& e : entries)
-            if (_wcsicmp(e.progId.c_str(), name.c_str()) == 0) found.push_back(&e);
-        ASSERT_EQ(found.size(), 1u);
-        const simhost::AddinEntry* e = found[0];
+        auto same = [&](const simhost::AddinEntry& e) { return _wcsicmp(e.progId.c_str(), name.c_str()) == 0; };
+        ASSERT_EQ(std::count_if(entries.begin(), entries.end(), same), 1);
+        const auto e = std::find_if(entries.begin(), entries.end(), same);
         EXPECT_EQ(e->loadBehavior, c.expected);
         EXPECT_EQ(e->perUser, c.userName != nullptr);
         EXPECT_EQ(e->perMachine, c.machineName != nullptr);
