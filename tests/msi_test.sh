@@ -31,8 +31,9 @@ for v in 1.0.0 1.0.1; do
         || { cat "$work/make-msi.log"; fail "make-msi $v"; finish; exit 1; }
 done
 msi=$work/Parvaline-$pkg-1.0.0.msi
-msiinfo export "$msi" Property | grep -q $'^ALLUSERS\t1\r*$' && pass "ALLUSERS=1: per machine" || fail "no ALLUSERS=1"
-msiinfo export "$msi" CustomAction | tail -n +4 | grep -q . && fail "the package has custom actions"
+# (Tables read whole before they are searched: under pipefail, grep -q ending a pipe early fails it.)
+grep -q $'^ALLUSERS\t1\r*$' <<<"$(msiinfo export "$msi" Property)" && pass "ALLUSERS=1: per machine" || fail "no ALLUSERS=1"
+[ "$(msiinfo export "$msi" CustomAction | wc -l)" = 3 ] || fail "the package has custom actions"
 
 export PVL_CAPTURE_FILE=$package_build/audio/speech.raw
 use_prefix "$arch" "$work/prefix" fresh
@@ -104,8 +105,8 @@ else
     note "this machine runs no 32-bit programs: the x86 package's keys are not compared with the x86 DllRegisterServer's"
 fi
 if [ -n "$other" ]; then
-    query "$addin_key" LoadBehavior $other | grep -q . && fail "$label: an add-in entry in the other view ($other)"
-    default_value "$class_key" $other | grep -qi parvaline && fail "$label: the class is registered in the other view ($other)"
+    [ -n "$(query "$addin_key" LoadBehavior $other)" ] && fail "$label: an add-in entry in the other view ($other)"
+    [ -n "$(default_value "$class_key" $other)" ] && fail "$label: the class is registered in the other view ($other)"
 fi
 
 # --- Parvaline Mail of the package's bitness finds it through HKLM and records a voice mail ---
@@ -166,7 +167,7 @@ new_keys=$(cat <(comm -13 "$work/before-hklm.keys" "$work/after-hklm.keys") <(co
 # --- 32-bit Windows refuses the x64 package, installing nothing ---
 if [ "$arch" = x86 ] && [ -n "$x64_build" ] && [ -f "$x64_build/registry.wxi" ]; then
     "$root/tools/make-msi.sh" "$x64_build" "$work/Parvaline-x64.msi" >>"$work/make-msi.log" 2>&1 || fail "make-msi x64"
-    msiinfo export "$work/Parvaline-x64.msi" LaunchCondition | grep -q $'^VersionNT64\t.*64-bit Windows' \
+    grep -q $'^VersionNT64\t.*64-bit Windows' <<<"$(msiinfo export "$work/Parvaline-x64.msi" LaunchCondition)" \
         && pass "the x64 package's condition says it needs 64-bit Windows" || fail "the x64 package has no VersionNT64 condition"
     rc=0; msiexec_ /i "$(winepath_ "$work/Parvaline-x64.msi")" || rc=$?
     # 1633, ERROR_INSTALL_PLATFORM_UNSUPPORTED, reaches the shell as 1633 & 255 = 97.

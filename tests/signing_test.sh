@@ -34,7 +34,7 @@ printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedK
 # --- signed ---
 PVL_SIGN_PFX=$work/signer.pfx PVL_SIGN_PASSWORD='s3cret pass' "$root/tools/package.sh" "$x86" "$x64" "$work/signed" \
     >"$work/signed.out" 2>&1 || { cat "$work/signed.out"; fail "package.sh with a certificate"; }
-grep -c '^signing with' "$work/signed.out" | grep -qx 1 && pass "package.sh says once that it signs" \
+[ "$(grep -c '^signing with' "$work/signed.out")" = 1 ] && pass "package.sh says once that it signs" \
     || fail "package.sh does not say once that it signs: $(cat "$work/signed.out")"
 # The files inside the packages, as Windows Installer will install them.
 for arch in x86 x64; do
