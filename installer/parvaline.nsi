@@ -3,7 +3,8 @@
 ; registers the add-in with the mail client and leaves an entry in the user's list of installed
 ; programs. The uninstaller takes everything away again, the recordings included.
 ;
-; Built with makensis by tools/make-installer.sh (which ./pvl build runs through tools/package.sh); it is given:
+; Built with makensis by tools/make-installer.sh, which ./pvl build runs through tools/package.sh;
+; it is given:
 ;   /DPVL_X86_DIR=... /DPVL_X64_DIR=...  the two build folders (pvlAddIn.dll, lame.exe, Help\)
 ;   /DPVL_LAME_DIR=...                   Debian's LAME source folder, for its licence texts
 ;   /DPVL_HELP_DIR=...                   the help pages (help/)
