@@ -28,7 +28,8 @@ struct RegistryEntry {
 
 // The entries, in writing order, from the table the per-machine package's registry rows are also
 // made from, so that the two cannot differ.
-#define PVL_REGISTRY_ENTRY(key, name, source, text, number) {HKEY_CURRENT_USER, key, name, Source::source, text, number},
+#define PVL_REGISTRY_ENTRY(key, name, source, text, number) \
+    {HKEY_CURRENT_USER, key, name, Source::source, text, number},
 const RegistryEntry kEntries[] = {
 #include "server/registry_entries.inc"
 };
