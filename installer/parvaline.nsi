@@ -3,7 +3,8 @@
 ; registers the add-in with the mail client and leaves an entry in the user's list of installed
 ; programs. The uninstaller takes everything away again, the recordings included.
 ;
-; Built by the project's CMake build (target parvaline_setup) with makensis; it is given:
+; Built with makensis by tools/make-installer.sh, which ./pvl build runs through tools/package.sh;
+; it is given:
 ;   /DPVL_X86_DIR=... /DPVL_X64_DIR=...  the two build folders (pvlAddIn.dll, lame.exe, Help\)
 ;   /DPVL_LAME_DIR=...                   Debian's LAME source folder, for its licence texts
 ;   /DPVL_HELP_DIR=...                   the help pages (help/)
@@ -11,6 +12,8 @@
 ;   /DPVL_STUB=x86|amd64                 the installer's own architecture: x86 (x86-unicode, the
 ;                                        shipped one, runs on every Windows) or amd64 (64-bit only)
 ;   /DPVL_OUTFILE=...                    where the Setup program goes
+;   /DPVL_SIGN_TOOL=...                  tools/sign.sh, when the build signs: the uninstaller is
+;                                        signed as it is made (the Setup is signed afterwards)
 ;
 ; Which build is installed must match the mail client's bitness, not the system's: a 32-bit
 ; client on 64-bit Windows loads only 32-bit add-ins. The installer reads the bitness the client
@@ -45,6 +48,9 @@ Unicode true
 
 Name "${PRODUCT}"
 OutFile "${PVL_OUTFILE}"
+!ifdef PVL_SIGN_TOOL
+    !uninstfinalize '"${PVL_SIGN_TOOL}" "%1"'
+!endif
 InstallDir "$LOCALAPPDATA\Programs\Parvaline"
 RequestExecutionLevel user
 SetCompressor /SOLID lzma

@@ -1,4 +1,5 @@
 #include "server/registration.h"
+#include "server/registry_ids.h"
 #include "addin/identity.h"
 #include "common/com_object.h"
 #include "common/raii.h"
@@ -25,48 +26,14 @@ struct RegistryEntry {
     DWORD number;
 };
 
-#define PVL_LIBID L"{50654119-3BF3-4A45-97E1-C2E11656C8F5}"
-#define PVL_CLSID L"{1F5FCC6B-98CC-46BB-A0BB-5760C20E5652}"
-#define PVL_IID L"{255541DA-B966-4395-8B9C-20BC485F6CF1}"
-#define PVL_PROGID L"pvlAddIn.Connect"
-#define PVL_CLASSES L"Software\\Classes\\"
-#define PVL_ADDIN_KEY L"Software\\Microsoft\\Office\\Outlook\\Addins\\" PVL_PROGID
-// The type library's target, as LoadTypeLib looks it up; it follows the module's.
-#ifdef _WIN64
-#define PVL_TLB_PLATFORM L"win64"
-#else
-#define PVL_TLB_PLATFORM L"win32"
-#endif
-
-// In writing order: the type library and the interface it marshals, the class, the host's entry.
-// The class has no description of its own; its ProgID is the only name it has.
+// The entries, in writing order, from the table the per-machine package's registry rows are also
+// made from, so that the two cannot differ.
+#define PVL_REGISTRY_ENTRY(key, name, source, text, number) \
+    {HKEY_CURRENT_USER, key, name, Source::source, text, number},
 const RegistryEntry kEntries[] = {
-    {HKEY_CURRENT_USER, PVL_CLASSES L"TypeLib\\" PVL_LIBID L"\\1.0", nullptr, Source::Text, L"Parvaline Project"},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"TypeLib\\" PVL_LIBID L"\\1.0\\FLAGS", nullptr, Source::Text, L"0"},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"TypeLib\\" PVL_LIBID L"\\1.0\\0\\" PVL_TLB_PLATFORM, nullptr, Source::ModulePath},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"TypeLib\\" PVL_LIBID L"\\1.0\\HELPDIR", nullptr, Source::ModuleFolder},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"Interface\\" PVL_IID, nullptr, Source::Text, L"_Connect"},
-    // The universal marshaler: calls on _Connect are marshalled from the type library.
-    {HKEY_CURRENT_USER, PVL_CLASSES L"Interface\\" PVL_IID L"\\ProxyStubClsid32", nullptr, Source::Text,
-     L"{00020424-0000-0000-C000-000000000046}"},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"Interface\\" PVL_IID L"\\TypeLib", nullptr, Source::Text, PVL_LIBID},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"Interface\\" PVL_IID L"\\TypeLib", L"Version", Source::Text, L"1.0"},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"CLSID\\" PVL_CLSID, nullptr, Source::Text, PVL_PROGID},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"CLSID\\" PVL_CLSID L"\\InprocServer32", nullptr, Source::ModulePath},
-    // The host's user-interface thread is a single-threaded apartment: the class lives there.
-    {HKEY_CURRENT_USER, PVL_CLASSES L"CLSID\\" PVL_CLSID L"\\InprocServer32", L"ThreadingModel", Source::Text,
-     L"Apartment"},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"CLSID\\" PVL_CLSID L"\\ProgID", nullptr, Source::Text, PVL_PROGID},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"CLSID\\" PVL_CLSID L"\\TypeLib", nullptr, Source::Text, PVL_LIBID},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"CLSID\\" PVL_CLSID L"\\Version", nullptr, Source::Text, L"1.0"},
-    {HKEY_CURRENT_USER, PVL_CLASSES L"CLSID\\" PVL_CLSID L"\\Programmable", nullptr, Source::KeyOnly},
-    {HKEY_CURRENT_USER, PVL_CLASSES PVL_PROGID, nullptr, Source::Text, PVL_PROGID},
-    {HKEY_CURRENT_USER, PVL_CLASSES PVL_PROGID L"\\CLSID", nullptr, Source::Text, PVL_CLSID},
-    {HKEY_CURRENT_USER, PVL_ADDIN_KEY, L"FriendlyName", Source::Text, L"Parvaline"},
-    {HKEY_CURRENT_USER, PVL_ADDIN_KEY, L"Description", Source::Text, L"Parvaline"},
-    {HKEY_CURRENT_USER, PVL_ADDIN_KEY, L"LoadBehavior", Source::Number, nullptr, 3},
-    {HKEY_CURRENT_USER, PVL_ADDIN_KEY, L"CommandLineSafe", Source::Number, nullptr, 0},
+#include "server/registry_entries.inc"
 };
+#undef PVL_REGISTRY_ENTRY
 
 // The trees the entries above live in: removing them removes every entry.
 struct RegistryTree {

@@ -1,5 +1,6 @@
 #include "addin_loader.h"
 #include "common/result.h"
+#include <algorithm>
 #include <vector>
 
 namespace simhost {
@@ -34,23 +35,52 @@ HRESULT ReadClassesString(const std::wstring& key, const wchar_t* name, std::wst
     return REGDB_E_CLASSNOTREG;
 }
 
-}  // namespace
+// One root's entry: its ProgID and, where it has a readable one, its LoadBehavior.
+struct RootEntry {
+    std::wstring progId;
+    bool hasLoadBehavior = false;
+    DWORD loadBehavior = 0;
+};
 
-std::vector<AddinEntry> ReadAddinEntries() {
-    std::vector<AddinEntry> entries;
+std::vector<RootEntry> ReadEntriesOf(HKEY root) {
+    std::vector<RootEntry> entries;
     pvl::UniqueHKey addins;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kAddinsKey, 0, KEY_READ, addins.put()) != ERROR_SUCCESS) return entries;
+    if (RegOpenKeyExW(root, kAddinsKey, 0, KEY_READ, addins.put()) != ERROR_SUCCESS) return entries;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
         DWORD length = static_cast<DWORD>(std::size(name));
         if (RegEnumKeyExW(addins.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        AddinEntry entry{name};
+        RootEntry entry{name};
         DWORD size = sizeof(entry.loadBehavior);
-        // An entry without a readable LoadBehavior is not loaded: 0 means "unloaded".
-        if (RegGetValueW(addins.get(), name, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &entry.loadBehavior, &size) !=
-            ERROR_SUCCESS)
-            entry.loadBehavior = 0;
+        entry.hasLoadBehavior = RegGetValueW(addins.get(), name, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr,
+                                             &entry.loadBehavior, &size) == ERROR_SUCCESS;
+        if (!entry.hasLoadBehavior) entry.loadBehavior = 0;
         entries.push_back(entry);
+    }
+    return entries;
+}
+
+// ProgIDs are key names, which the registry compares without case.
+bool SameProgId(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::vector<AddinEntry> ReadAddinEntries() {
+    const std::vector<RootEntry> user = ReadEntriesOf(HKEY_CURRENT_USER);
+    std::vector<AddinEntry> entries;
+    for (const RootEntry& u : user) entries.push_back({u.progId, u.loadBehavior, true, false});
+    for (const RootEntry& m : ReadEntriesOf(HKEY_LOCAL_MACHINE)) {
+        auto same = [&](const AddinEntry& e) { return SameProgId(e.progId, m.progId); };
+        const auto users = entries.begin() + static_cast<std::ptrdiff_t>(user.size());
+        const auto it = std::find_if(entries.begin(), users, same);
+        if (it == users) {
+            entries.push_back({m.progId, m.loadBehavior, false, true});
+            continue;
+        }
+        it->perMachine = true;
+        if (!user[it - entries.begin()].hasLoadBehavior) it->loadBehavior = m.loadBehavior;
     }
     return entries;
 }
@@ -66,7 +96,7 @@ HRESULT AddinLoader::StartUp(IDispatch* application) {
     HRESULT first = S_OK;
     for (const AddinEntry& entry : ReadAddinEntries()) {
         if (entry.loadBehavior != 3) continue;
-        const HRESULT hr = Load(application, entry.progId);
+        const HRESULT hr = Load(application, entry);
         if (FAILED(hr) && SUCCEEDED(first)) first = hr;
     }
     return first;
@@ -87,9 +117,12 @@ HRESULT AddinLoader::StartUp(Application* application) {
     return hr;
 }
 
-HRESULT AddinLoader::Load(IDispatch* application, const std::wstring& progId) {
+HRESULT AddinLoader::Load(IDispatch* application, const AddinEntry& entry) {
+    const std::wstring& progId = entry.progId;
     Loaded addin;
     addin.progId = progId;
+    addin.perUser = entry.perUser;
+    addin.perMachine = entry.perMachine;
     RETURN_IF_FAILED(ResolveInprocServer(progId, &addin.clsid, &addin.modulePath));
     addin.module.reset(LoadLibraryW(addin.modulePath.c_str()));
     if (!addin.module) return pvl::LastErrorResult();

@@ -1,5 +1,10 @@
 // Loads add-ins the way the mail client does when it starts: from its add-in entries under
-// HKEY_CURRENT_USER\Software\Microsoft\Office\Outlook\Addins, each named by a ProgID.
+// Software\Microsoft\Office\Outlook\Addins, each named by a ProgID, in HKEY_CURRENT_USER (the
+// user's own) and in HKEY_LOCAL_MACHINE (every user's, as a per-machine installation writes them).
+// An add-in entered in both is one add-in, and the user's LoadBehavior is the one that counts, as
+// in the mail client: a user's choice overrides a machine-wide add-in for that user.
+// HKEY_LOCAL_MACHINE is read in the process's own registry view, so a 32-bit client on 64-bit
+// Windows sees the 32-bit add-ins, as the real client does.
 //
 // The class is found by reading the registry rather than through CoCreateInstance: Windows merges
 // HKEY_CURRENT_USER\Software\Classes over HKEY_LOCAL_MACHINE\Software\Classes, but Wine 8 does not,
@@ -19,9 +24,13 @@ namespace simhost {
 struct AddinEntry {
     std::wstring progId;
     DWORD loadBehavior = 0;
+    bool perUser = false;     // entered under HKEY_CURRENT_USER
+    bool perMachine = false;  // entered under HKEY_LOCAL_MACHINE
 };
 
-// The add-in entries as the client reads them at start, in registry order.
+// The add-in entries as the client reads them at start: the user's in registry order, then the
+// machine's that the user has no entry for. An entry's LoadBehavior is the user's where the user's
+// entry has one, else the machine's; none readable means 0, "unloaded".
 std::vector<AddinEntry> ReadAddinEntries();
 
 // ProgID -> CLSID -> InprocServer32 path, through the merged view of the two class stores.
@@ -31,6 +40,8 @@ class AddinLoader {
 public:
     struct Loaded {
         std::wstring progId;
+        bool perUser = false;     // where its entry was found, as in AddinEntry
+        bool perMachine = false;
         std::wstring modulePath;
         CLSID clsid{};
         pvl::UniqueHModule module;
@@ -59,7 +70,7 @@ public:
     std::vector<std::wstring> LoadedProgIds() const;
 
 private:
-    HRESULT Load(IDispatch* application, const std::wstring& progId);
+    HRESULT Load(IDispatch* application, const AddinEntry& entry);
     std::vector<Loaded> loaded_;
 };
 

@@ -18,7 +18,8 @@ usage="usage: install_test.sh BUILD_DIR X86_BUILD_DIR X64_BUILD_DIR"
 build=$(cd "${1:?$usage}" && pwd)
 x86=${2:?$usage}
 x64=${3:?$usage}
-source "$root/tools/wine-env.sh"
+work=$build/install-test
+source "$root/tests/install_lib.sh"
 arch=$(pvl_pe_arch "$build/pvlAddIn.dll")
 [ -n "$arch" ] || { echo "FAIL: $build/pvlAddIn.dll is not a Windows module"; exit 1; }
 # The installer carries both builds; where one of them is not built, this build stands in for it.
@@ -26,14 +27,7 @@ built() { [ -f "$1/pvlAddIn.dll" ] && [ -f "$1/lame.exe" ]; }
 built "$x86" && [ "$(pvl_pe_arch "$x86/pvlAddIn.dll")" = x86 ] || x86=$build
 built "$x64" && [ "$(pvl_pe_arch "$x64/pvlAddIn.dll")" = x64 ] || x64=$build
 x86=$(cd "$x86" && pwd); x64=$(cd "$x64" && pwd)
-work=$build/install-test
 rm -rf "$work"; mkdir -p "$work"
-failures=0
-pass() { echo "ok: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-note() { echo "note: $*"; }
-# Nothing here may wait for ever: each Wine program gets a deadline of its own.
-deadline=180
 
 if pvl_runs_x86; then
     stub=x86
@@ -49,43 +43,17 @@ setup_arch=$(pvl_pe_arch "$work/Parvaline-Setup.exe")
     && pass "Parvaline-Setup.exe built ($setup_arch, $(stat -c %s "$work/Parvaline-Setup.exe") bytes)" \
     || fail "Parvaline-Setup.exe is a '$setup_arch' program, not the $stub build"
 
-pvl_wine_env "$arch"
-base=$WINEPREFIX
-export WINEPREFIX=$build/install-test-prefix
-[ -d "$WINEPREFIX" ] || cp -a "$base" "$WINEPREFIX"
 export PVL_CAPTURE_FILE=$build/audio/speech.raw
-trap '"$WINESERVER" -k >/dev/null 2>&1 </dev/null || true' EXIT
-"$WINESERVER" -p >"$work/wineserver.log" 2>&1 </dev/null || true
-"$PVL_WINE" wineboot >>"$work/wineserver.log" 2>&1 </dev/null || true
-wine_() {
-    local rc=0
-    timeout -k 10 $deadline "$PVL_WINE" "$@" </dev/null || rc=$?
-    [ $rc = 124 ] && echo "FAIL: install_test: '$*' did not end within $deadline s" >&2
-    return $rc
-}
-users=$WINEPREFIX/drive_c/users
+use_prefix "$arch" "$build/install-test-prefix"
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Parvaline'
 echo "prefix: $arch ($WINEPREFIX)"
 
-# Our traces: the files under the users' folders and the current user's registry (both views:
-# the 32-bit one lies under Wow6432Node in a 64-bit prefix), as text.
+# Our traces: the files under the users' folders and the current user's registry (both views).
 snapshot() {  # NAME
-    (cd "$users" && find . -path '*/Temp' -prune -o -print | sort) >"$work/$1.files"
-    rm -f "$work/$1.reg"
-    wine_ reg export HKCU "$(winepath_ "$work/$1.reg")" /y >/dev/null 2>&1
-    iconv -f UTF-16LE -t UTF-8 "$work/$1.reg" 2>/dev/null | tr -d '\r' | grep '^\[' | sort >"$work/$1.keys"
-    iconv -f UTF-16LE -t UTF-8 "$work/$1.reg" 2>/dev/null | tr -d '\r' >"$work/$1.txt"
+    files_snapshot "$1" "$users"
+    reg_snapshot "$1" HKCU
 }
-winepath_() { echo "Z:${1//\//\\}"; }
-ours='Parvaline|pvlAddIn|1F5FCC6B-98CC-46BB-A0BB-5760C20E5652|50654119-3BF3-4A45-97E1-C2E11656C8F5|255541DA-B966-4395-8B9C-20BC485F6CF1'
 clsid_key='HKCU\Software\Classes\CLSID\{1F5FCC6B-98CC-46BB-A0BB-5760C20E5652}\InprocServer32'
-query() {  # KEY VALUE [/reg:32|/reg:64]
-    wine_ reg query "$1" /v "$2" ${3:-} 2>/dev/null | tr -d '\r' \
-        | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'
-}
-default_value() {  # KEY [/reg:32|/reg:64]
-    wine_ reg query "$1" /ve ${2:-} 2>/dev/null | tr -d '\r' | awk '/REG_/ { sub(/^.*REG_[A-Z_]+ +/, ""); print }'
-}
 installed_dir() { find "$users" -path '*/AppData/Local/Programs/Parvaline' -type d | head -n1; }
 gone() { [ ! -d "$1" ] && ! wine_ reg query "$uninstall_key" >/dev/null 2>&1; }
 
@@ -148,24 +116,10 @@ check_registration() {  # DIR WANT LABEL
     # exit code: the other one cannot load the module.)
 }
 
-# Parvaline Mail of bitness CLIENT finds the installed add-in in the registry and records with it.
-mail_records() {  # DIR CLIENT_BUILD_DIR LABEL
-    local dir=$1 client=$2 label=$3 eml=$work/voice-$3.eml rc=0
-    rm -f "$dir/Parvaline.mp3" "$dir/Parvaline.wav" "$dir/parvaline.wav"
-    wine_ "$client/pvlMail.exe" --out "$(winepath_ "$work")" --script "record:1,stop,save:$(winepath_ "$eml")" \
-        >"$work/mail-$label.log" 2>&1 || rc=$?
-    grep -E '^(mail|summary):' "$work/mail-$label.log"
-    [ $rc = 0 ] || fail "$label: Parvaline Mail ($(pvl_pe_arch "$client/pvlMail.exe")) exited with $rc (see $work/mail-$label.log)"
-    grep -qi 'loaded add-in pvlAddIn.Connect from C:\\users\\.*\\Programs\\Parvaline\\pvlAddIn.dll' "$work/mail-$label.log" \
-        && pass "$label: Parvaline Mail ($(pvl_pe_arch "$client/pvlMail.exe")) loaded the installed add-in from the registry" \
-        || fail "$label: Parvaline Mail did not load the installed add-in"
-    [ -f "$dir/Parvaline.mp3" ] && [ -f "$dir/Parvaline.wav" -o -f "$dir/parvaline.wav" ] \
-        && pass "$label: the recording and its MP3 lie beside the installed add-in" || fail "$label: no recording beside the installed add-in"
-    if [ -f "$eml" ] && python3 "$root/tools/check_eml.py" "$eml" "$dir/Parvaline.mp3"; then
-        pass "$label: the saved mail carries the MP3"
-    else
-        fail "$label: the saved mail does not carry the MP3"
-    fi
+# Parvaline Mail of bitness CLIENT finds the installed add-in in the registry and records with it,
+# beside the add-in (a per-user installation).
+installed_mail_records() {  # DIR CLIENT_BUILD_DIR LABEL
+    mail_records "$2" "$3" 'C:\\users\\.*\\Programs\\Parvaline\\pvlAddIn.dll' "$1"
 }
 
 # Which regsvr32 the Setup program started, from Wine's process trace in its log: the folder
@@ -219,7 +173,7 @@ query "$uninstall_key" UninstallString | grep -q 'Uninstall.exe' || fail "no Uni
 query "$uninstall_key" InstallLocation | grep -qi 'Programs\\Parvaline' || fail "no InstallLocation"
 check_registration "$dir" "$arch" "$arch"
 check_regsvr32 "$work/install.log" "$arch" "$arch"
-mail_records "$dir" "$build" "$arch"
+installed_mail_records "$dir" "$build" "$arch"
 uninstall_and_check "$dir" "$arch"
 
 if [ "$arch" = x64 ]; then
@@ -237,7 +191,7 @@ if [ "$arch" = x64 ]; then
             check_registration "$dir" x86 "x86 on x64"
             check_regsvr32 "$work/install-x86.log" x86 "x86 on x64"
             if [ "$x86" != "$build" ] && [ -f "$x86/pvlMail.exe" ]; then
-                mail_records "$dir" "$x86" "x86-on-x64"
+                installed_mail_records "$dir" "$x86" "x86-on-x64"
             else
                 note "no x86 build of Parvaline Mail beside this one: the 32-bit mail client is not run here"
             fi
@@ -277,6 +231,4 @@ else
         || fail "32-bit Windows: the refused installation left: $left"
 fi
 wine_ reg delete "$office" /v Bitness /f >/dev/null 2>&1
-
-echo "$failures failed"
-[ $failures = 0 ]
+finish

@@ -5,6 +5,8 @@
 #include "server/registration.h"
 #include "simhost/addin_loader.h"
 #include <oleauto.h>
+#include <algorithm>
+#include <optional>
 #include <set>
 
 namespace pvltest {
@@ -149,16 +151,15 @@ std::string Narrow(const std::set<std::wstring>& lines) {
     return s;
 }
 
-bool KeyExists(const std::wstring& path) {
+bool KeyExists(const std::wstring& path, HKEY root = HKEY_CURRENT_USER) {
     pvl::UniqueHKey key;
-    return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
-void WriteTree(const std::vector<SavedKey>& keys) {
+void WriteTree(const std::vector<SavedKey>& keys, HKEY root = HKEY_CURRENT_USER) {
     for (const auto& k : keys) {
         pvl::UniqueHKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, k.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExW(root, k.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr),
                   ERROR_SUCCESS);
         for (const auto& v : k.values)
             RegSetValueExW(key.get(), v.name.empty() ? nullptr : v.name.c_str(), 0, v.type, v.data.data(),
@@ -302,6 +303,118 @@ TEST_F(RegistrationTest, TheHostLoadsTheRegisteredModuleConnectsAndUnloadsIt) {
     auto again = simhost::Client::Create();
     EXPECT_EQ(loader.StartUp(again.app.Get()), S_OK);
     EXPECT_TRUE(loader.LoadedProgIds().empty());
+}
+
+// --- Entries under HKEY_LOCAL_MACHINE, as a per-machine installation writes them --------------
+
+// Add-in entries and trees a test writes where no fixture restores them (HKLM is shared by every
+// test of the prefix): deleted at the end, with Software\Microsoft\Office where the test made it.
+class ScopedKeys {
+public:
+    ScopedKeys() {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            if (!KeyExists(kOffice, root)) madeOffice_.push_back(root);
+    }
+    ~ScopedKeys() {
+        for (const auto& [root, tree] : trees_) RegDeleteTreeW(root, tree.c_str());
+        for (HKEY root : madeOffice_) RegDeleteTreeW(root, kOffice);
+    }
+    // A tree of the test's own: nothing of it may exist before.
+    void Own(HKEY root, const std::wstring& tree) {
+        if (std::count(trees_.begin(), trees_.end(), std::make_pair(root, tree))) return;
+        ASSERT_FALSE(KeyExists(tree, root)) << std::string(tree.begin(), tree.end()) << " exists already";
+        trees_.push_back({root, tree});
+    }
+    // An add-in entry, with this LoadBehavior or none.
+    void Entry(HKEY root, const std::wstring& progId, std::optional<DWORD> loadBehavior) {
+        const std::wstring path = std::wstring(kAddinsKey) + L"\\" + progId;
+        Own(root, path);
+        pvl::UniqueHKey key;
+        ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr), 0);
+        if (loadBehavior)
+            RegSetValueExW(key.get(), L"LoadBehavior", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*loadBehavior), 4);
+    }
+
+private:
+    static constexpr wchar_t kOffice[] = L"Software\\Microsoft\\Office";
+    std::vector<std::pair<HKEY, std::wstring>> trees_;
+    std::vector<HKEY> madeOffice_;
+};
+
+// The merge of the two roots, with ProgIDs of no real add-in: each case is one ProgID entered in
+// HKLM, in HKCU, or in both, with or without a LoadBehavior of its own.
+TEST_F(RegistrationTest, TheMachinesEntriesAreReadAndTheUsersLoadBehaviorWins) {
+    struct Case {
+        const wchar_t* machineName;  // nullptr: no HKLM entry
+        const wchar_t* userName;     // nullptr: no HKCU entry
+        std::optional<DWORD> machine, user;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {L"pvlTest.MachineOnly", nullptr, 3, {}, 3},
+        {nullptr, L"pvlTest.UserOnly", {}, 3, 3},
+        {L"pvlTest.UserOff", L"pvlTest.UserOff", 3, 2, 2},        // the user turned it off
+        {L"pvlTest.UserOn", L"pvlTest.UserOn", 0, 3, 3},          // the user turned it on
+        {L"pvlTest.UserBlank", L"pvlTest.UserBlank", 3, {}, 3},   // the user's key says nothing
+        {L"pvlTest.Case", L"PVLTEST.CASE", 3, 8, 8},              // one add-in whatever the case
+        {L"pvlTest.NoneAtAll", nullptr, {}, {}, 0},
+    };
+    std::vector<simhost::AddinEntry> entries;
+    {
+        ScopedKeys keys;
+        for (const Case& c : cases) {
+            if (c.machineName) keys.Entry(HKEY_LOCAL_MACHINE, c.machineName, c.machine);
+            if (c.userName) keys.Entry(HKEY_CURRENT_USER, c.userName, c.user);
+        }
+        if (HasFatalFailure()) return;
+        entries = simhost::ReadAddinEntries();
+    }
+    for (const Case& c : cases) {
+        const std::wstring name = c.userName ? c.userName : c.machineName;
+        SCOPED_TRACE(std::string(name.begin(), name.end()));
+        auto same = [&](const simhost::AddinEntry& e) { return _wcsicmp(e.progId.c_str(), name.c_str()) == 0; };
+        ASSERT_EQ(std::count_if(entries.begin(), entries.end(), same), 1);
+        const auto e = std::find_if(entries.begin(), entries.end(), same);
+        EXPECT_EQ(e->loadBehavior, c.expected);
+        EXPECT_EQ(e->perUser, c.userName != nullptr);
+        EXPECT_EQ(e->perMachine, c.machineName != nullptr);
+    }
+}
+
+// The real module as a per-machine installation leaves it: the class and the add-in entry under
+// HKLM only. The host loads it from there, and a user's LoadBehavior of 2 keeps it unloaded.
+TEST_F(RegistrationTest, TheHostLoadsAnAddInEnteredForTheMachineUnlessTheUserTurnedItOff) {
+    ASSERT_EQ(register_(), S_OK);
+    std::vector<SavedKey> registered;
+    for (const auto& tree : Trees()) ReadTree(HKEY_CURRENT_USER, tree, &registered);
+    DeleteTrees();
+    ScopedKeys keys;
+    for (const auto& tree : Trees()) keys.Own(HKEY_LOCAL_MACHINE, tree);
+    ASSERT_FALSE(HasFatalFailure());
+    WriteTree(registered, HKEY_LOCAL_MACHINE);
+
+    // Which add-ins one start of the host loads, and through which roots' entries.
+    auto start = [&]() {
+        simhost::Host::Get().Reset();
+        auto client = simhost::Client::Create();
+        simhost::AddinLoader loader;
+        EXPECT_EQ(loader.StartUp(client.app.Get()), S_OK);
+        std::vector<std::wstring> loaded;
+        for (const auto& a : loader.Addins()) {
+            EXPECT_EQ(a.modulePath, DllPath());
+            loaded.push_back(a.progId + (a.perUser ? L" HKCU" : L"") + (a.perMachine ? L" HKLM" : L""));
+        }
+        EXPECT_EQ(loader.ShutDown(), S_OK);
+        client.app->CloseAll();
+        return loaded;
+    };
+    using Loaded = std::vector<std::wstring>;
+    EXPECT_EQ(start(), Loaded{L"pvlAddIn.Connect HKLM"});
+    keys.Entry(HKEY_CURRENT_USER, L"pvlAddIn.Connect", 2);
+    EXPECT_EQ(start(), Loaded{}) << "the user's LoadBehavior 2 must keep the machine's add-in unloaded";
+    keys.Entry(HKEY_CURRENT_USER, L"pvlAddIn.Connect", 3);
+    EXPECT_EQ(start(), Loaded{L"pvlAddIn.Connect HKCU HKLM"}) << "loaded once, not once per root";
+    EXPECT_EQ(simhost::Host::Get().LiveObjects(), 0);
 }
 
 // Breaks a registration off at each of its writes in turn: none may leave anything behind, not

@@ -23,7 +23,7 @@ packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
     cmake ninja-build make googletest dpkg-dev
     espeak-ng sox libsox-fmt-all lame xvfb x11-apps imagemagick netpbm python3
-    nsis
+    nsis msitools wixl osslsigncode openssl
 )
 
 install_packages() {
