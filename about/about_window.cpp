@@ -38,6 +38,7 @@ constexpr TwipsBox kBoxes[] = {
 // so the pair reads as a groove. The audio control's box (5400, 3120, 3540, 375) needs no window.
 constexpr int kLineLeft = 120, kLineY = 2160, kGreyLineRight = 5684, kWhiteLineRight = 5669;
 constexpr COLORREF kGrey = RGB(128, 128, 128);
+constexpr UINT_PTR kTickTimer = 1;
 
 class ScreenDc {
 public:
@@ -73,6 +74,7 @@ HRESULT RegisterWindowClass() {
 }  // namespace
 
 AboutWindow::~AboutWindow() {
+    StopTicking();
     ReleaseModalOwner();
     mci_.Reset();  // closes the device before its host window goes
     window_.reset();
@@ -112,6 +114,13 @@ INT_PTR AboutWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return TRUE;
         case WM_DRAWITEM:
             return OnDrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
+        case WM_TIMER:
+            if (wp != kTickTimer || !tick_) return FALSE;
+            {
+                const auto tick = tick_;  // it may stop the ticking
+                tick();
+            }
+            return TRUE;
         case WM_CTLCOLORSTATIC:
             return reinterpret_cast<INT_PTR>(OnCtlColorStatic(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp)));
         default:
@@ -219,6 +228,17 @@ void AboutWindow::Hide() {
     // Wakes the modal loop, which waits for posted messages and would not see a hide done inside
     // a message sent from another thread.
     PostMessageW(hwnd(), WM_NULL, 0, 0);
+}
+
+HRESULT AboutWindow::StartTicking(UINT ms, std::function<void()> tick) {
+    if (!SetTimer(hwnd(), kTickTimer, ms, nullptr)) return LastErrorResult();
+    tick_ = std::move(tick);
+    return S_OK;
+}
+
+void AboutWindow::StopTicking() {
+    if (tick_) KillTimer(hwnd(), kTickTimer);
+    tick_ = nullptr;
 }
 
 HRESULT AboutWindow::SetCaption(const wchar_t* caption) { return BoolResult(SetWindowTextW(hwnd(), caption)); }

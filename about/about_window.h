@@ -9,6 +9,7 @@
 #include "common/com_object.h"
 #include "common/raii.h"
 #include "audio/mci_control.h"
+#include <functional>
 
 namespace pvl {
 
@@ -23,6 +24,10 @@ public:
     HRESULT SetOkCaption(const wchar_t* caption);
     // Shows the window centred on the screen with the focus on OK, and returns once it is hidden.
     HRESULT ShowModal();
+    // Calls `tick` every `ms` milliseconds from the window's timer, until StopTicking: the window
+    // lives as long as the component, and its messages are dispatched by whichever loop runs.
+    HRESULT StartTicking(UINT ms, std::function<void()> tick);
+    void StopTicking();
 
 private:
     friend HRESULT frmAbout(AboutWindow** window);
@@ -45,6 +50,7 @@ private:
     UniqueGdiObject picture_;
     ComPtr<MciControl> mci_;
     HWND modalOwner_ = nullptr;  // the host window disabled while the window is shown modally
+    std::function<void()> tick_;
     int dpiX_ = 96, dpiY_ = 96;  // the screen's, when the window was laid out
 };
 

@@ -42,6 +42,7 @@ void Connect::FinalRelease() {
 }
 
 Connect::~Connect() {
+    if (AboutWindow* about = ExistingAboutWindow()) about->StopTicking();  // its tick calls this object
     // End every event connection before any reference goes, so no event reaches a half-destroyed object.
     for (auto& pane : panes_) pane->Disconnect();
     for (auto& window : windows_) window->Disconnect();
@@ -435,6 +436,16 @@ void Connect::RecorderChanged() {
     const auto panes = panes_;
     for (auto& window : windows) window->FollowRecording(recorder_.RecordsFor(window->Mail()));
     for (auto& pane : panes) pane->FollowRecording(recorder_.RecordsFor(pane->Mail()));
+    // The clock runs while a recording does, from the hidden window's timer.
+    Guarded([&] {
+        AboutWindow* about = nullptr;
+        RETURN_IF_FAILED(frmAbout(&about));
+        if (!recorder_.IsRecording()) {
+            about->StopTicking();
+            return S_OK;
+        }
+        return about->StartTicking(1000, [this] { InvalidateClock(); });
+    }());
     InvalidateRibbon();
 }
 

@@ -131,6 +131,12 @@ private:
     HRESULT Ribbon_onAction(IDispatch* control);
     bool Ribbon_getEnabled(IDispatch* control);
     HRESULT Ribbon_getImage(IDispatch* control, VARIANT* picture);
+    bool Ribbon_getPressed(IDispatch* control);
+    std::wstring Ribbon_getLabel(IDispatch* control);
+    std::wstring Ribbon_getSupertip(IDispatch* control);
+    HRESULT Ribbon_onToggle(IDispatch* control, bool pressed);
+    // Office asks Stop's label again: the clock of a running recording, once a second.
+    void InvalidateClock();
     // The mail of the window or pane a control sits in: null when it shows none.
     ComPtr<IDispatch> ContextMail(IDispatch* control);
     // The state rule of a group's buttons where `mailItem` is written (a RibbonButton).

@@ -30,13 +30,22 @@ struct RibbonButtonRow {
     const wchar_t* id;
     RibbonButton button;
     int picture;
+    const wchar_t* label;
 };
 constexpr RibbonButtonRow kRibbonButtons[] = {
-    {L"pvlRecord", RibbonButton::Record, IDB_RIBBON_RECORD},
-    {L"pvlPlay", RibbonButton::Play, IDB_RIBBON_PLAY},
-    {L"pvlStop", RibbonButton::Stop, IDB_RIBBON_STOP},
-    {L"pvlAbout", RibbonButton::Product, IDB_RIBBON_PRODUCT_SMALL},
+    {L"pvlRecord", RibbonButton::Record, IDB_RIBBON_RECORD, L"Record"},
+    {L"pvlPlay", RibbonButton::Play, IDB_RIBBON_PLAY, L"Play"},
+    {L"pvlStop", RibbonButton::Stop, IDB_RIBBON_STOP, L"Stop"},
+    {L"pvlAbout", RibbonButton::Product, IDB_RIBBON_PRODUCT_SMALL, L"Parvaline"},
 };
+
+// A length as the clock shows it: minutes and seconds, m:ss.
+std::wstring ClockText(ULONGLONG ms) {
+    const ULONGLONG seconds = ms / 1000;
+    wchar_t text[32];
+    swprintf(text, 32, L"%llu:%02llu", seconds / 60, seconds % 60);
+    return text;
+}
 
 // The control a callback is about, or null when the argument is not a control of ours.
 const RibbonButtonRow* RowOf(IDispatch* control) {
@@ -144,6 +153,21 @@ HRESULT Connect::InvokeRibbonCallback(DISPID id, DISPPARAMS* params, VARIANT* re
             RETURN_IF_FAILED(Ribbon_getImage(control, picture.put()));
             return Answer(params, std::move(picture), result);
         }
+        case ribbon_dispid::getPressed:
+            return Answer(params, Variant(Ribbon_getPressed(control)), result);
+        case ribbon_dispid::getLabel:
+            return Answer(params, Variant(Ribbon_getLabel(control).c_str()), result);
+        case ribbon_dispid::getSupertip:
+            return Answer(params, Variant(Ribbon_getSupertip(control).c_str()), result);
+        case ribbon_dispid::onToggle: {
+            // onAction of a toggle button: the control, then its new state.
+            Variant pressed;
+            const VARIANT* arg = RawArg(params, 1);
+            if (arg && arg->vt == (VT_VARIANT | VT_BYREF)) arg = arg->pvarVal;
+            const bool on = arg && SUCCEEDED(VariantChangeType(pressed.get(), const_cast<VARIANT*>(arg), 0, VT_BOOL)) &&
+                            pressed.ref().boolVal != VARIANT_FALSE;
+            return Ribbon_onToggle(control, on);
+        }
         default:
             return DISP_E_MEMBERNOTFOUND;
     }
@@ -185,7 +209,8 @@ bool Connect::RibbonButtonEnabled(int button, IDispatch* mailItem) const {
         case RibbonButton::Product:
             return true;
         case RibbonButton::Record:
-            return mailItem && !busy;
+            // A toggle: pressed while this mail records, when releasing it ends the recording.
+            return mailItem && (!busy || recorder_.RecordsFor(mailItem));
         case RibbonButton::Play:
             return mailItem && !busy && SameObject(recorder_.RecordingMail(), mailItem);
         case RibbonButton::Stop:
@@ -210,6 +235,63 @@ HRESULT Connect::Ribbon_getImage(IDispatch* control, VARIANT* picture) {
     *picture = *loaded.get();
     VariantInit(loaded.get());
     return S_OK;
+}
+
+bool Connect::Ribbon_getPressed(IDispatch* control) {
+    const RibbonButtonRow* row = RowOf(control);
+    if (!row || row->button != RibbonButton::Record) return false;
+    const ComPtr<IDispatch> mailItem = ContextMail(control);
+    return mailItem && recorder_.RecordsFor(mailItem.Get());
+}
+
+std::wstring Connect::Ribbon_getLabel(IDispatch* control) {
+    // Stop counts this mail's running recording; Play shows how long its last one is. Another
+    // mail's recording shows no clock here.
+    const RibbonButtonRow* row = RowOf(control);
+    if (!row) return L"";
+    const ComPtr<IDispatch> mailItem = ContextMail(control);
+    ULONGLONG ms = 0;
+    if (row->button == RibbonButton::Stop && mailItem && recorder_.RecordsFor(mailItem.Get())) ms = recorder_.ElapsedMs();
+    if (row->button == RibbonButton::Play && mailItem && !recorder_.IsRecording() &&
+        SameObject(recorder_.RecordingMail(), mailItem.Get()))
+        ms = recorder_.LastLengthMs();
+    std::wstring label = row->label;
+    if (ms || (row->button == RibbonButton::Stop && mailItem && recorder_.RecordsFor(mailItem.Get())))
+        label += L" " + ClockText(ms);
+    return label;
+}
+
+std::wstring Connect::Ribbon_getSupertip(IDispatch* control) {
+    const RibbonButtonRow* row = RowOf(control);
+    if (!row || row->button != RibbonButton::Record) return L"";
+    const ComPtr<IDispatch> mailItem = ContextMail(control);
+    if (mailItem && recorder_.RecordsFor(mailItem.Get()))
+        return L"Recording a spoken message for this mail. Release Record, or press Stop, to attach it as an MP3.";
+    if (recorder_.IsBusy() && !(mailItem && SameObject(recorder_.BusyFor(), mailItem.Get())))
+        return L"Another mail's voice message is being recorded or played: Record is free again once it ends.";
+    return L"Record a spoken message for this mail. Press Record again, or Stop, to attach it as an MP3.";
+}
+
+HRESULT Connect::Ribbon_onToggle(IDispatch* control, bool pressed) {
+    // Pressing the toggle records; releasing it ends this mail's recording, as Stop does. Whatever
+    // happens, the group stays.
+    const RibbonButtonRow* row = RowOf(control);
+    if (!row || row->button != RibbonButton::Record) return Ribbon_onAction(control);
+    const ComPtr<IDispatch> mailItem = ContextMail(control);
+    if (!RibbonButtonEnabled(static_cast<int>(RibbonButton::Record), mailItem.Get())) return S_OK;
+    if (pressed && !recorder_.IsBusy()) Guarded(recorder_.Record(mailItem.Get()));
+    if (!pressed && recorder_.RecordsFor(mailItem.Get())) Guarded(recorder_.Stop());
+    // Office shows the state the user pressed; it is asked again, so that it shows what happened.
+    InvalidateRibbon();
+    return S_OK;
+}
+
+void Connect::InvalidateClock() {
+    const auto uis = ribbonUIs_;
+    for (auto& ui : uis) {
+        Variant ignored;
+        Guarded(CallMethod(ui.Get(), host::dispid::RibbonUI_InvalidateControl, ignored.put(), Variant(L"pvlStop")));
+    }
 }
 
 HRESULT Connect::Ribbon_onAction(IDispatch* control) {

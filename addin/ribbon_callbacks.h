@@ -9,6 +9,10 @@ inline constexpr DISPID onLoad = 1;
 inline constexpr DISPID onAction = 2;
 inline constexpr DISPID getEnabled = 3;
 inline constexpr DISPID getImage = 4;
+inline constexpr DISPID getPressed = 5;
+inline constexpr DISPID getLabel = 6;
+inline constexpr DISPID getSupertip = 7;
+inline constexpr DISPID onToggle = 8;
 }  // namespace ribbon_dispid
 
 inline constexpr DispMember kRibbonCallbacks[] = {
@@ -16,6 +20,10 @@ inline constexpr DispMember kRibbonCallbacks[] = {
     {L"onAction", ribbon_dispid::onAction},
     {L"getEnabled", ribbon_dispid::getEnabled},
     {L"getImage", ribbon_dispid::getImage},
+    {L"getPressed", ribbon_dispid::getPressed},
+    {L"getLabel", ribbon_dispid::getLabel},
+    {L"getSupertip", ribbon_dispid::getSupertip},
+    {L"onToggle", ribbon_dispid::onToggle},
 };
 
 }  // namespace pvl

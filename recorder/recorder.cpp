@@ -76,6 +76,8 @@ HRESULT Recorder::Record(IDispatch* mailItem) {
     Guarded(owner_.ShowOnBars(kBarsBusy, false));
     recordingMail_ = mailItem;
     busyFor_ = mailItem;
+    startedAt_ = GetTickCount64();
+    lastLengthMs_ = 0;
     state_ = pvlRecording;
     owner_.RecorderChanged();
     return S_OK;
@@ -105,6 +107,7 @@ HRESULT Recorder::CannotStart() {
     Guarded(owner_.ShowOnBars(kBarsNothingToPlay, false));
     recordingMail_.Reset();
     busyFor_.Reset();
+    lastLengthMs_ = 0;
     state_ = pvlNone;
     owner_.RecorderChanged();
     return S_OK;
@@ -137,6 +140,7 @@ HRESULT Recorder::Stop() {
         ~Done() { flag = false; }
     } done{stopping_};
     const StopRow& row = StopRowFor(state_);
+    if (row.compressAndAttach) lastLengthMs_ = GetTickCount64() - startedAt_;
     HRESULT attached = S_OK;
     if (row.sendStop) Guarded(OnDevice([](MciControl& d) { return d.Stop(); }));
     if (row.compressAndAttach) attached = CompressAndAttach();
@@ -150,7 +154,10 @@ HRESULT Recorder::Stop() {
 
 void Recorder::ForgetMail(IDispatch* mailItem) {
     if (IsBusy() && SameObject(busyFor_.Get(), mailItem)) return;  // still in use: Stop lets go
-    if (SameObject(recordingMail_.Get(), mailItem)) recordingMail_.Reset();
+    if (SameObject(recordingMail_.Get(), mailItem)) {
+        recordingMail_.Reset();
+        lastLengthMs_ = 0;
+    }
 }
 
 HRESULT Recorder::CompressAndAttach() {

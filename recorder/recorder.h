@@ -57,6 +57,11 @@ public:
     // reopen the device and throw the other mail's recording away.
     bool RecordsForAnotherMail(IDispatch* mailItem) const;
 
+    // How long the running recording has gone on, and how long the last one of RecordingMail() was
+    // (0 when it has none), in milliseconds of the user's time.
+    ULONGLONG ElapsedMs() const { return IsRecording() ? GetTickCount64() - startedAt_ : 0; }
+    ULONGLONG LastLengthMs() const { return IsRecording() ? 0 : lastLengthMs_; }
+
     // Records a voice message for `mailItem` (continue-on-error). When the earlier recording cannot be
     // removed, or the device cannot record, nothing is recorded: the user is told, and the recorder
     // is idle.
@@ -80,6 +85,7 @@ private:
     ComPtr<IDispatch> recordingMail_;
     ComPtr<IDispatch> busyFor_;
     bool stopping_ = false;
+    ULONGLONG startedAt_ = 0, lastLengthMs_ = 0;
 };
 
 }  // namespace pvl

@@ -14,5 +14,6 @@
 
 #ifndef RC_INVOKED
 // The callback names ribbon_compose.xml and ribbon_explorer.xml use: the add-in's IDispatch must resolve every one of them.
-inline constexpr const wchar_t* kRibbonComposeCallbacks[] = {L"onLoad", L"onAction", L"getEnabled", L"getImage"};
+inline constexpr const wchar_t* kRibbonComposeCallbacks[] = {L"onLoad",     L"onAction", L"onToggle",   L"getEnabled",
+                                                             L"getImage",   L"getLabel", L"getPressed", L"getSupertip"};
 #endif
