@@ -327,7 +327,7 @@ bool MailWindow::Create() {
     child(L"LISTBOX", L"", WS_TABSTOP | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, IDC_ATTACHMENTS, WS_EX_CLIENTEDGE);
 
     // The window opens as an inspector of the host: the add-ins hear of it and build their bars.
-    inspector_ = client_->app->GetInspectors().Open(mail_.Get());
+    inspector_ = client_->app->GetInspectors().Open(mail_.Get(), hwnd_);
     Refresh(true);
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
