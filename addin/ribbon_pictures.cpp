@@ -7,6 +7,7 @@
 #include <olectl.h>
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace pvl {
 
@@ -15,18 +16,34 @@ namespace {
 constexpr UINT kBaseDpi = 96;
 // Windows scales displays from 100 % to 500 %; anything else is not a DPI.
 constexpr UINT kMinDpi = 96, kMaxDpi = 480;
-constexpr int kSamples = 4;  // per pixel and axis: the coverage of an edge in 17 steps
+constexpr int kMaxSize = 32 * kMaxDpi / kBaseDpi;
 constexpr double kPi = 3.14159265358979323846;
 
 struct Rgb {
-    int r, g, b;
+    double r, g, b;
 };
-constexpr Rgb kRimInside{0, 0, 0};
-constexpr Rgb kRimOutside{255, 255, 255};
 
-// A figure at one size. Shapes are laid out on the 16 x 16 grid of the bar's pictures and scaled to
-// the size in pixels; the edges that run straight along the pixel grid (the square, the triangle's
-// base) are put on pixel borders at every size, so they stay sharp.
+// `a` with `b` laid over it where `b` covers `coverage` of the pixel.
+Rgb Mix(const Rgb& a, const Rgb& b, double coverage) {
+    return {a.r + (b.r - a.r) * coverage, a.g + (b.g - a.g) * coverage, a.b + (b.b - a.b) * coverage};
+}
+
+// How much of a pixel lies inside an edge whose signed distance from the pixel's centre is `d`
+// pixels (negative inside): 0 or 1 exactly when the edge runs along the pixel's border.
+double Coverage(double d) { return std::clamp(0.5 - d, 0.0, 1.0); }
+
+double Length(double x, double y) { return std::sqrt(x * x + y * y); }
+
+// Signed distance to an axis-aligned box given by its centre and half-sizes.
+double BoxDistance(double x, double y, double cx, double cy, double hx, double hy) {
+    const double dx = std::abs(x - cx) - hx, dy = std::abs(y - cy) - hy;
+    return Length(std::max(dx, 0.0), std::max(dy, 0.0)) + std::min(std::max(dx, dy), 0.0);
+}
+
+// A figure at one size, measured by its signed distance from each pixel's centre: the fill, a black
+// rim inside the outline and a white one outside. Shapes are laid out on the 16 x 16 grid of the bar's
+// pictures and scaled to the size in pixels; the edges that run straight along the pixel grid (the
+// square, the triangle's base) are put on pixel borders at every size, so they stay sharp.
 class Figure {
 public:
     Figure(RibbonPicture which, int size) : which_(which), unit_(size / 16.0) {
@@ -34,20 +51,30 @@ public:
         // a pixel border wherever the outline is straight.
         const bool small = which == RibbonPicture::Product;
         const double scale = small ? size / 16.0 : size / 32.0;
-        rim_ = std::max(1.0, std::round((small ? 1.0 : 1.5) * scale));
+        rim_ = std::max(1.0, std::round((small ? 1.2 : 1.5) * scale));
         halo_ = 1.25 * scale;
-        const long half = std::lround(4.5 * unit_);
-        boxLow_ = (size - 2 * half) / 2.0;
-        boxHigh_ = boxLow_ + 2 * half;
+        half_ = static_cast<double>(std::lround(4.5 * unit_));
+        centre_ = std::floor(size / 2.0 - half_) + half_;
         base_ = std::round(4.5 * unit_);
+        // How far the figure reaches from the grid's centre, rims and a pixel's anti-aliasing included.
+        const double extent[] = {5.2, 5.8, 4.5, 6.2};  // Record, Play, Stop, Product
+        reach_ = extent[static_cast<int>(which)] * unit_ + halo_ + 1.5;
     }
 
-    // The colour at a point (in pixels from the top left), or false outside the figure.
-    bool ColourAt(double x, double y, Rgb* colour) const {
+    // The premultiplied pixel in row `row`, column `column`, as 0xAARRGGBB. The three layers nest: the
+    // fill lies inside the black rim, which lies inside the white one.
+    uint32_t Pixel(int column, int row) const {
+        const double x = column + 0.5, y = row + 0.5;
+        if (std::abs(x - 8 * unit_) > reach_ || std::abs(y - 8 * unit_) > reach_) return 0;
         const double d = Distance(x, y);
-        if (d > halo_) return false;
-        *colour = d > 0 ? kRimOutside : d > -rim_ ? kRimInside : Fill(x / unit_, y / unit_);
-        return true;
+        const double outer = Coverage(d - halo_), outline = Coverage(d), inner = Coverage(d + rim_);
+        if (outer <= 0) return 0;
+        const Rgb fill = inner > 0 ? Fill(x / unit_, y / unit_) : Rgb{};
+        auto channel = [&](double filled) {  // white between the outline and the halo's edge, black inside
+            return static_cast<uint32_t>((outer - outline) * 255 + inner * filled + 0.5);
+        };
+        return static_cast<uint32_t>(outer * 255 + 0.5) << 24 | channel(fill.r) << 16 | channel(fill.g) << 8 |
+               channel(fill.b);
     }
 
 private:
@@ -56,36 +83,32 @@ private:
         const double u = unit_;
         switch (which_) {
             case RibbonPicture::Record:
-                return std::hypot(x - 8 * u, y - 8 * u) - 5.2 * u;
+                return Length(x - 8 * u, y - 8 * u) - 5.2 * u;
             case RibbonPicture::Play: {
                 const double p[3][2] = {{base_, 2.8 * u}, {13.8 * u, 8 * u}, {base_, 13.2 * u}};
                 return PolygonDistance(p, x, y);
             }
-            case RibbonPicture::Stop: {
-                const double centre = (boxLow_ + boxHigh_) / 2, half = (boxHigh_ - boxLow_) / 2;
-                const double dx = std::abs(x - centre) - half, dy = std::abs(y - centre) - half;
-                return std::hypot(std::max(dx, 0.0), std::max(dy, 0.0)) + std::min(std::max(dx, dy), 0.0);
-            }
+            case RibbonPicture::Stop:
+                return BoxDistance(x, y, centre_, centre_, half_, half_);
             case RibbonPicture::Product:
                 return EllipseDistance(x - 8 * u, y - 8 * u, 5.6 * u, 6.2 * u);
         }
         return 1e9;
     }
 
-    // The fill at a point of the 16 x 16 grid.
+    // The fill's colour at a point of the 16 x 16 grid.
     Rgb Fill(double x, double y) const {
         switch (which_) {
             case RibbonPicture::Record: return {255, 0, 0};
             case RibbonPicture::Play: return {0, 255, 0};
             case RibbonPicture::Stop: return {0, 0, 0};
             case RibbonPicture::Product: {
-                // A sound wave across a blue-grey band, on grey lit from the top left.
-                if (std::abs(y - 8) <= 2.3 && x >= 4.6 && x <= 11.4) {
-                    const double wave = 8 + 1.1 * std::sin((x - 4.6) * 2 * kPi / 3.4);
-                    return std::abs(y - wave) <= 0.75 ? Rgb{64, 88, 150} : Rgb{160, 176, 204};
-                }
-                const int g = static_cast<int>(std::max(96.0, 208 - ((y - 2) + (x - 2.4)) * 5.5));
-                return {g, g, g};
+                // Grey lit from the top left, with a sound wave across a blue-grey band.
+                const double g = std::max(96.0, 208 - ((y - 2) + (x - 2.4)) * 5.5);
+                const double band = Coverage(BoxDistance(x, y, 8, 8, 3.4, 2.3) * unit_);
+                const double wave = 8 + 1.1 * std::sin((x - 4.6) * 2 * kPi / 3.4);
+                const double line = std::min(band, Coverage((std::abs(y - wave) - 0.75) * unit_));
+                return Mix(Mix({g, g, g}, {160, 176, 204}, band), {64, 88, 150}, line);
             }
         }
         return {0, 0, 0};
@@ -98,7 +121,7 @@ private:
             const double ex = p[j][0] - p[i][0], ey = p[j][1] - p[i][1];
             const double wx = x - p[i][0], wy = y - p[i][1];
             const double t = std::clamp((wx * ex + wy * ey) / (ex * ex + ey * ey), 0.0, 1.0);
-            d = std::min(d, std::hypot(wx - ex * t, wy - ey * t));
+            d = std::min(d, Length(wx - ex * t, wy - ey * t));
             if ((p[i][1] > y) != (p[j][1] > y) && x < p[i][0] + (y - p[i][1]) * ex / ey) inside = !inside;
         }
         return inside ? -d : d;
@@ -106,12 +129,12 @@ private:
 
     // Close to the true distance near the outline, which is all the rims need.
     static double EllipseDistance(double x, double y, double rx, double ry) {
-        const double k0 = std::hypot(x / rx, y / ry), k1 = std::hypot(x / (rx * rx), y / (ry * ry));
+        const double k0 = Length(x / rx, y / ry), k1 = Length(x / (rx * rx), y / (ry * ry));
         return k1 > 0 ? k0 * (k0 - 1) / k1 : -std::min(rx, ry);
     }
 
     RibbonPicture which_;
-    double unit_, rim_, halo_, boxLow_, boxHigh_, base_;
+    double unit_, rim_, halo_, half_, centre_, base_, reach_;
 };
 
 UINT SystemDpi() {
@@ -132,28 +155,21 @@ std::vector<uint32_t> DrawRibbonPicture(RibbonPicture which, int size) {
     const Figure figure(which, size);
     std::vector<uint32_t> pixels(static_cast<size_t>(size) * size);
     for (int row = 0; row < size; ++row)
-        for (int column = 0; column < size; ++column) {
-            int r = 0, g = 0, b = 0, covered = 0;
-            for (int i = 0; i < kSamples; ++i)
-                for (int j = 0; j < kSamples; ++j) {
-                    Rgb c;
-                    if (!figure.ColourAt(column + (j + 0.5) / kSamples, row + (i + 0.5) / kSamples, &c)) continue;
-                    r += c.r, g += c.g, b += c.b, ++covered;
-                }
-            // Premultiplied: the mean over all samples, the uncovered ones counting as nothing.
-            constexpr int n = kSamples * kSamples;
-            auto mean = [](int sum) { return static_cast<uint32_t>((sum + n / 2) / n); };
-            pixels[static_cast<size_t>(row) * size + column] =
-                mean(covered * 255) << 24 | mean(r) << 16 | mean(g) << 8 | mean(b);
-        }
+        for (int column = 0; column < size; ++column)
+            pixels[static_cast<size_t>(row) * size + column] = figure.Pixel(column, row);
     return pixels;
 }
 
 HRESULT MakeRibbonPicture(RibbonPicture which, int size, IDispatch** picture) {
     if (!picture) return E_POINTER;
     *picture = nullptr;
-    if (size <= 0) return E_INVALIDARG;
-    const std::vector<uint32_t> pixels = DrawRibbonPicture(which, size);
+    if (size <= 0 || size > kMaxSize) return E_INVALIDARG;
+    // Drawn once per picture and size: Office asks again for every window and after every
+    // invalidation, and the add-in runs on one thread.
+    static std::map<std::pair<RibbonPicture, int>, std::vector<uint32_t>> drawn;
+    auto [found, added] = drawn.try_emplace({which, size});
+    if (added) found->second = DrawRibbonPicture(which, size);
+    const std::vector<uint32_t>& pixels = found->second;
     // Bottom-up, as a 32-bit bitmap resource loads: the form every ribbon host reads.
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), size, size, 1, 32, BI_RGB};

@@ -98,7 +98,11 @@ TEST(RibbonPictures, ThePictureObjectHoldsTheDrawing) {
     EXPECT_TRUE(read.hasAlpha);
     const auto drawn = pvl::DrawRibbonPicture(RibbonPicture::Record, 40);
     for (int i = 0; i < 40 * 40; ++i) ASSERT_EQ(read.alpha[i], drawn[i] >> 24) << "pixel " << i << ", row 0 at the top";
+    // No size from a DPI no display has; none that would exhaust memory.
+    EXPECT_EQ(pvl::RibbonPictureSize(RibbonPicture::Record, 0), 32);
+    EXPECT_EQ(pvl::RibbonPictureSize(RibbonPicture::Record, 100000), 160);
     EXPECT_EQ(pvl::MakeRibbonPicture(RibbonPicture::Record, 0, picture.GetAddressOf()), E_INVALIDARG);
+    EXPECT_EQ(pvl::MakeRibbonPicture(RibbonPicture::Record, 100000, picture.GetAddressOf()), E_INVALIDARG);
 }
 
 // --- getImage at the display's DPI --------------------------------------------------------------------
