@@ -15,6 +15,7 @@
 #include "addin/connect.h"
 #include "common/host_model.h"
 #include "addin/ribbon_callbacks.h"
+#include "addin/ribbon_pictures.h"
 #include "common/dispatch_call.h"
 #include "common/module.h"
 #include "common/result.h"
@@ -29,14 +30,14 @@ enum class RibbonButton { Record, Play, Stop, Product };
 struct RibbonButtonRow {
     const wchar_t* id;
     RibbonButton button;
-    int picture;
+    RibbonPicture picture;
     const wchar_t* label;
 };
 constexpr RibbonButtonRow kRibbonButtons[] = {
-    {L"pvlRecord", RibbonButton::Record, IDB_RIBBON_RECORD, L"Record"},
-    {L"pvlPlay", RibbonButton::Play, IDB_RIBBON_PLAY, L"Play"},
-    {L"pvlStop", RibbonButton::Stop, IDB_RIBBON_STOP, L"Stop"},
-    {L"pvlAbout", RibbonButton::Product, IDB_RIBBON_PRODUCT_SMALL, L"Parvaline"},
+    {L"pvlRecord", RibbonButton::Record, RibbonPicture::Record, L"Record"},
+    {L"pvlPlay", RibbonButton::Play, RibbonPicture::Play, L"Play"},
+    {L"pvlStop", RibbonButton::Stop, RibbonPicture::Stop, L"Stop"},
+    {L"pvlAbout", RibbonButton::Product, RibbonPicture::Product, L"Parvaline"},
 };
 
 // A length as the clock shows it: minutes and seconds, m:ss.
@@ -230,11 +231,7 @@ bool Connect::Ribbon_getEnabled(IDispatch* control) {
 HRESULT Connect::Ribbon_getImage(IDispatch* control, VARIANT* picture) {
     const RibbonButtonRow* row = RowOf(control);
     if (!row) return E_INVALIDARG;
-    Variant loaded;
-    RETURN_IF_FAILED(LoadPicture(row->picture, &loaded));
-    *picture = *loaded.get();
-    VariantInit(loaded.get());
-    return S_OK;
+    return RibbonImage(control, row->picture, picture);  // drawn for the DPI of the control's window
 }
 
 bool Connect::Ribbon_getPressed(IDispatch* control) {

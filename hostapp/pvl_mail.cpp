@@ -61,7 +61,8 @@ enum : int {
 constexpr int kButtonHeight = 24;
 constexpr int kRowHeight = 30;
 constexpr int kIcon = 16;
-// The ribbon: a row for the tab's name, then the groups with their labels underneath.
+// The ribbon: a row for the tab's name, then the groups with their labels underneath; the least
+// sizes, which grow with the window's font and the pictures (drawn for the display's DPI).
 constexpr int kRibbonTabRow = 22;
 constexpr int kRibbonBody = 86;
 constexpr int kRibbonHeight = kRibbonTabRow + kRibbonBody;
@@ -232,13 +233,17 @@ private:
     struct RibbonItem {
         simhost::RibbonButtonView view;
         RECT rect;
+        int icon;  // the picture's size: as drawn for this display, or the size at 96 dpi
     };
     struct RibbonGroupBox {
         std::wstring label;
         RECT rect;
     };
-    // Where each visible ribbon button and each group lie in the ribbon strip.
-    std::vector<RibbonItem> RibbonItems(std::vector<RibbonGroupBox>* groups = nullptr) const;
+    struct RibbonRows {
+        int tab = kRibbonTabRow, label = 20, height = kRibbonHeight;
+    };
+    // Where each visible ribbon button and each group lie in the ribbon strip, and its rows.
+    std::vector<RibbonItem> RibbonItems(std::vector<RibbonGroupBox>* groups = nullptr, RibbonRows* rows = nullptr) const;
     int RibbonHitTest(POINT p) const;
     static POINT PictureOrigin(const RibbonItem& item);
     void PaintRibbon(HDC dc);
@@ -261,6 +266,7 @@ private:
     int hot_ = -1;       // under the mouse
     int pressed_ = -1;   // mouse down on it
     bool ribbonShown_ = false;
+    int ribbonHeight_ = 0;
     int ribbonFocus_ = 0, ribbonHot_ = -1, ribbonPressed_ = -1;  // as for the bar
 };
 
@@ -328,7 +334,7 @@ bool MailWindow::Create() {
     child(L"LISTBOX", L"", WS_TABSTOP | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, IDC_ATTACHMENTS, WS_EX_CLIENTEDGE);
 
     // The window opens as an inspector of the host: the add-ins hear of it and build their bars.
-    inspector_ = client_->app->GetInspectors().Open(mail_.Get());
+    inspector_ = client_->app->GetInspectors().Open(mail_.Get(), hwnd_);
     Refresh(true);
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
@@ -448,9 +454,13 @@ void MailWindow::Refresh(bool force) {
     signature_ = now;
     const int rows = static_cast<int>(Rows().size());
     const bool ribbonShown = !RibbonGroups().empty();
-    if (rows != rows_ || ribbonShown != ribbonShown_) {
+    RibbonRows ribbon;
+    if (ribbonShown) RibbonItems(nullptr, &ribbon);
+    const int ribbonHeight = ribbonShown ? ribbon.height : 0;
+    if (rows != rows_ || ribbonShown != ribbonShown_ || ribbonHeight != ribbonHeight_) {
         rows_ = rows;
         ribbonShown_ = ribbonShown;
+        ribbonHeight_ = ribbonHeight;
         Layout();
     }
     InvalidateRect(bar_, nullptr, TRUE);
@@ -475,7 +485,7 @@ void MailWindow::Layout() {
     RECT c;
     GetClientRect(hwnd_, &c);
     const int w = c.right, h = c.bottom, m = 6;
-    const int ribbonHeight = ribbonShown_ ? kRibbonHeight : 0;
+    const int ribbonHeight = ribbonShown_ ? ribbonHeight_ : 0;
     const int barHeight = std::max(rows_, 0) * kRowHeight;
     MoveWindow(ribbon_, 0, 0, w, ribbonHeight, TRUE);
     MoveWindow(bar_, 0, ribbonHeight, w, barHeight, TRUE);
@@ -820,7 +830,7 @@ std::wstring TabCaption(const std::wstring& tab) {
     return tab;
 }
 
-std::vector<MailWindow::RibbonItem> MailWindow::RibbonItems(std::vector<RibbonGroupBox>* boxes) const {
+std::vector<MailWindow::RibbonItem> MailWindow::RibbonItems(std::vector<RibbonGroupBox>* boxes, RibbonRows* rows) const {
     std::vector<RibbonItem> out;
     HDC dc = GetDC(ribbon_);
     HGDIOBJ old = SelectObject(dc, font_);
@@ -829,8 +839,15 @@ std::vector<MailWindow::RibbonItem> MailWindow::RibbonItems(std::vector<RibbonGr
         GetTextExtentPoint32W(dc, t.c_str(), static_cast<int>(t.size()), &s);
         return static_cast<int>(s.cx);
     };
-    const int top = kRibbonTabRow + 3;
-    int x = 6;
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    const int textHeight = static_cast<int>(tm.tmHeight);
+    RibbonRows r;
+    r.tab = std::max(kRibbonTabRow, textHeight + 8);
+    r.label = std::max(r.label, textHeight + 6);
+    auto icon = [](const simhost::RibbonButtonView& b, int otherwise) { return b.picture ? b.picture.width : otherwise; };
+    const int top = r.tab + 3;
+    int x = 6, bottom = top;
     for (const auto& g : RibbonGroups()) {
         const int groupLeft = x;
         x += 4;
@@ -840,8 +857,11 @@ std::vector<MailWindow::RibbonItem> MailWindow::RibbonItems(std::vector<RibbonGr
             if (!b.visible) continue;
             if (b.size == L"large") {
                 if (column >= 0) x = column + columnWidth + 2, column = -1, stacked = 3;
-                const int w = std::max(kLargeIcon + 12, textWidth(b.label) + 10);
-                out.push_back({b, RECT{x, top, x + w, top + kLargeButtonHeight}});
+                const int size = icon(b, kLargeIcon);
+                const int w = std::max(size + 12, textWidth(b.label) + 10);
+                const int h = std::max(kLargeButtonHeight, 4 + size + 2 + 2 * textHeight + 2);  // two lines of label
+                out.push_back({b, RECT{x, top, x + w, top + h}, size});
+                bottom = std::max(bottom, top + h);
                 x += w + 2;
                 continue;
             }
@@ -849,17 +869,24 @@ std::vector<MailWindow::RibbonItem> MailWindow::RibbonItems(std::vector<RibbonGr
                 if (column >= 0) x = column + columnWidth + 2;
                 column = x, stacked = 0, columnWidth = 0;
             }
-            const int w = 4 + kIcon + 4 + textWidth(b.label) + 6;
-            const int y = top + stacked * kSmallButtonHeight;
-            out.push_back({b, RECT{column, y, column + w, y + kSmallButtonHeight}});
+            const int size = icon(b, kIcon);
+            const int w = 4 + size + 4 + textWidth(b.label) + 6;
+            const int h = std::max(kSmallButtonHeight, std::max(size, textHeight) + 6);
+            const int y = stacked ? static_cast<int>(out.back().rect.bottom) : top;
+            out.push_back({b, RECT{column, y, column + w, y + h}, size});
+            bottom = std::max(bottom, y + h);
             columnWidth = std::max(columnWidth, w);
             ++stacked;
         }
         if (column >= 0) x = column + columnWidth + 2;
         x = std::max(x + 4, groupLeft + textWidth(g.label) + 12);
-        if (boxes) boxes->push_back({g.label, RECT{groupLeft, kRibbonTabRow, x, kRibbonHeight}});
+        if (boxes) boxes->push_back({g.label, RECT{groupLeft, r.tab, x, 0}});
         x += 2;
     }
+    r.height = std::max(kRibbonHeight, bottom + r.label + 2);
+    if (boxes)
+        for (auto& box : *boxes) box.rect.bottom = r.height;
+    if (rows) *rows = r;
     SelectObject(dc, old);
     ReleaseDC(ribbon_, dc);
     return out;
@@ -904,8 +931,8 @@ void DrawAlphaPicture(HDC dc, int x, int y, const simhost::ReceivedPicture& pic,
 
 POINT MailWindow::PictureOrigin(const RibbonItem& item) {
     const RECT& r = item.rect;
-    if (item.view.size == L"large") return POINT{(r.left + r.right - kLargeIcon) / 2, r.top + 4};
-    return POINT{r.left + 4, r.top + (kSmallButtonHeight - kIcon) / 2};
+    if (item.view.size == L"large") return POINT{(r.left + r.right - item.icon) / 2, r.top + 4};
+    return POINT{r.left + 4, (r.top + r.bottom - item.icon) / 2};
 }
 
 bool MailWindow::DrawnPictureCentre(const std::wstring& id, COLORREF* colour) {
@@ -938,15 +965,18 @@ void MailWindow::PaintRibbon(HDC dc) {
     FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
     const auto groups = RibbonGroups();
     if (groups.empty()) return;
+    std::vector<RibbonGroupBox> boxes;
+    RibbonRows rows;
+    const auto items = RibbonItems(&boxes, &rows);
     HGDIOBJ oldFont = SelectObject(dc, font_);
     SetBkMode(dc, TRANSPARENT);
     // The tab row: the tab the groups sit on, selected, over a light body.
-    RECT body{0, kRibbonTabRow, client.right, client.bottom};
+    RECT body{0, rows.tab, client.right, client.bottom};
     FillRect(dc, &body, GetSysColorBrush(COLOR_WINDOW));
     const std::wstring tab = TabCaption(groups.front().tab);
     SIZE ts{};
     GetTextExtentPoint32W(dc, tab.c_str(), static_cast<int>(tab.size()), &ts);
-    RECT tabRect{6, 3, 6 + ts.cx + 20, kRibbonTabRow + 1};
+    RECT tabRect{6, 3, 6 + ts.cx + 20, rows.tab + 1};
     FillRect(dc, &tabRect, GetSysColorBrush(COLOR_WINDOW));
     DrawEdge(dc, &tabRect, EDGE_ETCHED, BF_LEFT | BF_TOP | BF_RIGHT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
@@ -954,10 +984,8 @@ void MailWindow::PaintRibbon(HDC dc) {
     RECT line{0, client.bottom - 2, client.right, client.bottom};
     DrawEdge(dc, &line, EDGE_ETCHED, BF_BOTTOM);
 
-    std::vector<RibbonGroupBox> boxes;
-    const auto items = RibbonItems(&boxes);
     for (const auto& box : boxes) {
-        RECT label{box.rect.left, box.rect.bottom - 20, box.rect.right, box.rect.bottom - 2};
+        RECT label{box.rect.left, box.rect.bottom - rows.label, box.rect.right, box.rect.bottom - 2};
         SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
         DrawTextW(dc, box.label.c_str(), -1, &label, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
         RECT separator{box.rect.right - 2, box.rect.top + 4, box.rect.right, box.rect.bottom - 4};
@@ -973,8 +1001,9 @@ void MailWindow::PaintRibbon(HDC dc) {
         const bool large = b.size == L"large";
         const POINT at = PictureOrigin(items[i]);
         DrawAlphaPicture(dc, at.x, at.y, b.picture, b.enabled);
-        RECT text = large ? RECT{r.left + 2, r.top + 4 + kLargeIcon + 2, r.right - 2, r.bottom}
-                          : RECT{r.left + 4 + kIcon + 4, r.top, r.right, r.bottom};
+        const int icon = items[i].icon;
+        RECT text = large ? RECT{r.left + 2, r.top + 4 + icon + 2, r.right - 2, r.bottom}
+                          : RECT{r.left + 4 + icon + 4, r.top, r.right, r.bottom};
         SetTextColor(dc, GetSysColor(b.enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
         DrawTextW(dc, b.label.c_str(), -1, &text,
                   (large ? DT_CENTER | DT_WORDBREAK : DT_SINGLELINE | DT_VCENTER) | DT_NOPREFIX);

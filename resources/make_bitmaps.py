@@ -2,14 +2,11 @@
 """Draws the button pictures as uncompressed BMP files.
 
     make_bitmaps.py OUTDIR      writes 101.bmp, 102.bmp, 103.bmp, 105.bmp and 108.bmp (the command
-                                bar's 16 x 16, 24-bit pictures), and 201.bmp, 202.bmp, 203.bmp,
-                                205.bmp (the ribbon's 32 x 32 product, record, play and stop) and
-                                211.bmp (the ribbon's 16 x 16 product)
+                                bar's 16 x 16, 24-bit pictures)
 
-For the bar, rows and columns count from 0 at the top left and every pixel not drawn is white. The
-ribbon's pictures are the same figures drawn with an alpha channel (32 bits per pixel, premultiplied
-as AlphaBlend expects) so that they sit on the ribbon without a white box: transparent outside the
-figure, their edges anti-aliased.
+Rows and columns count from 0 at the top left and every pixel not drawn is white. The ribbon's
+pictures are not drawn here: the add-in draws them at run time, at the size each window's DPI asks
+for (addin/ribbon_pictures.cpp).
 """
 import struct
 import sys
@@ -99,84 +96,6 @@ def bmp(img):
     return header + info + pixels
 
 
-# --- the ribbon's pictures ---------------------------------------------------------------------------
-# Each figure is described on the bar's 16 x 16 grid in continuous coordinates (x to the right, y
-# down, a pixel spanning one unit), so one description serves both sizes; a pixel's coverage is
-# measured on a grid of samples inside it, which gives the anti-aliased edge.
-SAMPLES = 4
-
-
-def product_shape(x, y):
-    """The product figure, as the bar's 101: an ellipse over columns 3-12 and rows 3-13."""
-    if ((x - 8.0) / 5.0) ** 2 + ((y - 8.5) / 5.5) ** 2 > 1.0:
-        return None
-    c, r = int(x), int(y)  # the bar's pixel this point falls in: same wave pattern at every size
-    light = (y - 3.5) + (x - 3.5)
-    if abs(y - 8.5) <= 1.5 and 5 <= x < 11 and (c + r) % 2 == 0:
-        return (112, 128, 160)
-    if abs(y - 8.5) <= 2.5 and 5 <= x < 11:
-        return (144, 160, 184)
-    g = int(max(96, 208 - light * 6))
-    return (g, g, g)
-
-
-def record_shape(x, y):
-    """A red disc, as the bar's 102."""
-    return (255, 0, 0) if (x - 7.5) ** 2 + (y - 8.5) ** 2 <= 4.6 ** 2 else None
-
-
-def play_shape(x, y):
-    """A green triangle pointing right: base at x = 3 from y = 3 to 14, tip at (14, 8.5)."""
-    if x < 3 or x > 14:
-        return None
-    half = 5.5 * (14 - x) / 11
-    return (0, 255, 0) if abs(y - 8.5) <= half else None
-
-
-def stop_shape(x, y):
-    """A black square over columns 3-12 and rows 3-12."""
-    return BLACK if 3 <= x < 13 and 3 <= y < 13 else None
-
-
-def alpha_picture(shape, size):
-    """Rows of premultiplied (red, green, blue, alpha), row 0 at the top."""
-    unit = 16.0 / size
-    img = []
-    for r in range(size):
-        row = []
-        for c in range(size):
-            inside = []
-            for i in range(SAMPLES):
-                for j in range(SAMPLES):
-                    colour = shape((c + (j + 0.5) / SAMPLES) * unit, (r + (i + 0.5) / SAMPLES) * unit)
-                    if colour is not None:
-                        inside.append(colour)
-            coverage = len(inside) / SAMPLES ** 2
-            if not inside:
-                row.append((0, 0, 0, 0))
-                continue
-            mean = [sum(colour[k] for colour in inside) / len(inside) for k in range(3)]
-            row.append(tuple(round(v * coverage) for v in mean) + (round(255 * coverage),))
-        img.append(row)
-    return img
-
-
-def bmp32(img):
-    """A square picture (rows of premultiplied (red, green, blue, alpha)) as a 32-bit BI_RGB,
-    bottom-up BMP file."""
-    size = len(img)
-    pixels = b"".join(
-        bytes(v for (red, green, blue, alpha) in img[r] for v in (blue, green, red, alpha)) for r in reversed(range(size))
-    )
-    info = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 32, 0, len(pixels), 3780, 3780, 0, 0)
-    header = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
-    return header + info + pixels
-
-
-RIBBON_PICTURES = ((201, product_shape, 32), (202, record_shape, 32), (203, play_shape, 32),
-                   (205, stop_shape, 32), (211, product_shape, 16))
-
-
 def write_if_changed(target, data):
     """Rewrites the file only when its bytes change, so the resources are not rebuilt for nothing."""
     target = Path(target)
@@ -189,8 +108,6 @@ def main():
     out = Path(sys.argv[1])
     for number, draw in ((101, product_icon), (102, record), (103, play), (105, stop), (108, product_mask)):
         write_if_changed(out / f"{number}.bmp", bmp(draw()))
-    for number, shape, size in RIBBON_PICTURES:
-        write_if_changed(out / f"{number}.bmp", bmp32(alpha_picture(shape, size)))
 
 
 if __name__ == "__main__":

@@ -243,8 +243,17 @@ Inspector::~Inspector() = default;
 const QITAB* Inspector::Interfaces() {
     static const QITAB table[] = {QITABENT(Inspector, IDispatch),
                                   QITABENTMULTI2(Inspector, pvl::host::IID_Inspector, IDispatch),
-                                  QITABENT(Inspector, IConnectionPointContainer), {}};
+                                  QITABENT(Inspector, IConnectionPointContainer), QITABENT(Inspector, IOleWindow), {}};
     return table;
+}
+
+IFACEMETHODIMP Inspector::GetWindow(HWND* window) {
+    if (!window) return E_POINTER;
+    *window = nullptr;
+    RETURN_IF_FAILED(Enter(L"GetWindow", L"call"));
+    if (!window_) return E_FAIL;
+    *window = window_;
+    return S_OK;
 }
 
 const wchar_t* Inspector::HostInterfaceName(REFIID riid) const {
@@ -325,8 +334,9 @@ const wchar_t* Inspectors::HostInterfaceName(REFIID riid) const {
     return IsEqualIID(riid, pvl::host::IID_Inspectors) ? L"_Inspectors" : nullptr;
 }
 
-ComPtr<Inspector> Inspectors::Open(IDispatch* item) {
+ComPtr<Inspector> Inspectors::Open(IDispatch* item, HWND window) {
     auto inspector = Make<Inspector>(this, item);
+    inspector->SetWindow(window);
     items_.push_back(inspector);
     VARIANT arg;
     arg.vt = VT_DISPATCH;

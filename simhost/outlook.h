@@ -100,12 +100,18 @@ private:
     bool frozen_ = false;
 };
 
-class Inspector : public EventSource {
+// Also IOleWindow, as Outlook's Inspector is: the window the client shows it in.
+class Inspector : public EventSource, public IOleWindow {
 public:
     Inspector(Inspectors* owner, IDispatch* item);
     ~Inspector();
+    PVL_DECLARE_IUNKNOWN;
     static const QITAB* Interfaces();
     const wchar_t* HostInterfaceName(REFIID riid) const override;
+    // The window GetWindow answers ("Inspector.GetWindow"); without one it fails with E_FAIL.
+    void SetWindow(HWND window) { window_ = window; }
+    IFACEMETHODIMP GetWindow(HWND* window) override;
+    IFACEMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     CommandBars& Bars() { return *bars_.Get(); }
     IDispatch* CurrentItem() const { return item_.Get(); }
     // Closes the window as the user does: Close is raised, then the window leaves the collection.
@@ -134,6 +140,7 @@ private:
     pvl::Variant barsOverride_;
     bool barsOverridden_ = false;
     bool closed_ = false;
+    HWND window_ = nullptr;
 };
 
 // Told of every window after the add-ins heard of it, and of every window leaving (Office's ribbon).
@@ -152,8 +159,9 @@ public:
     ~Inspectors();
     static const QITAB* Interfaces();
     const wchar_t* HostInterfaceName(REFIID riid) const override;
-    // Opens a window for `item`: it joins the collection and NewInspector is raised.
-    ComPtr<Inspector> Open(IDispatch* item);
+    // Opens a window for `item`, shown in `window` if the client has one: it joins the collection
+    // and NewInspector is raised.
+    ComPtr<Inspector> Open(IDispatch* item, HWND window = nullptr);
     void Remove(Inspector* inspector);
     const std::vector<ComPtr<Inspector>>& All() const { return items_; }
     // Raises NewInspector with any argument (bad-input tests).

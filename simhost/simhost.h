@@ -23,7 +23,7 @@ struct Client {
     ComPtr<MailItem> NewMail();
     ComPtr<MailItem> NewReceivedMail();
     ComPtr<ContactItem> NewContact();
-    ComPtr<Inspector> Open(IDispatch* item) { return app->GetInspectors().Open(item); }
+    ComPtr<Inspector> Open(IDispatch* item, HWND window = nullptr) { return app->GetInspectors().Open(item, window); }
 };
 
 }  // namespace simhost

@@ -1,12 +1,12 @@
 // The simulated Office ribbon, driven by a small add-in double written here: GetCustomUI once per
 // ribbon id, onLoad once, the get-callbacks per window with fresh controls whose Context is the
 // window, the deferred re-query after an invalidation, presses, the errors that make a group absent,
-// and nothing left behind. Then the module's own ribbon XML and pictures, read from this program's
-// resources (the same .rc as the DLL's).
+// and nothing left behind. Then the module's own ribbon XML, read from this program's resources
+// (the same .rc as the DLL's). The module's pictures are tested in ribbon_pictures_test.cpp.
 #include "support.h"
+#include "addin/ribbon_pictures.h"
 #include "resources/ribbon_resource.h"
 #include <msxml2.h>
-#include <olectl.h>
 #include <algorithm>
 #include <set>
 
@@ -49,18 +49,10 @@ std::wstring ModuleXml() {
     return text;
 }
 
-// A picture of this program's resources as the add-in makes one.
-ComPtr<IDispatch> ResourcePicture(int id) {
-    HBITMAP bitmap = static_cast<HBITMAP>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    if (!bitmap) return nullptr;
-    PICTDESC desc{sizeof(desc), PICTYPE_BITMAP};
-    desc.bmp.hbitmap = bitmap;
+// A picture as the add-in draws it, at the size of a 96-dpi ribbon.
+ComPtr<IDispatch> DrawnPicture(pvl::RibbonPicture which) {
     ComPtr<IDispatch> picture;
-    if (FAILED(OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, reinterpret_cast<void**>(picture.GetAddressOf())))) {
-        DeleteObject(bitmap);
-        return nullptr;
-    }
+    if (FAILED(pvl::MakeRibbonPicture(which, pvl::RibbonPictureSize(which, 96), picture.GetAddressOf()))) return nullptr;
     return picture;
 }
 
@@ -176,12 +168,13 @@ public:
             }
             case 13: {
                 if (!result) return S_OK;
-                static const std::map<std::wstring, int> pictures = {{L"pvlRecord", IDB_RIBBON_RECORD},
-                                                                     {L"pvlPlay", IDB_RIBBON_PLAY},
-                                                                     {L"pvlStop", IDB_RIBBON_STOP},
-                                                                     {L"pvlAbout", IDB_RIBBON_PRODUCT_SMALL}};
+                using pvl::RibbonPicture;
+                static const std::map<std::wstring, RibbonPicture> pictures = {{L"pvlRecord", RibbonPicture::Record},
+                                                                               {L"pvlPlay", RibbonPicture::Play},
+                                                                               {L"pvlStop", RibbonPicture::Stop},
+                                                                               {L"pvlAbout", RibbonPicture::Product}};
                 auto it = pictures.find(cid);
-                ComPtr<IDispatch> picture = nullImage || it == pictures.end() ? nullptr : ResourcePicture(it->second);
+                ComPtr<IDispatch> picture = nullImage || it == pictures.end() ? nullptr : DrawnPicture(it->second);
                 result->vt = VT_DISPATCH;
                 result->pdispVal = picture.Detach();
                 return S_OK;
@@ -535,7 +528,7 @@ TEST_F(RibbonHostTest, AnObjectWithoutTheInterfaceGetsNoRibbon) {
     Ribbon_().Detach();
 }
 
-// --- the module's own XML and pictures -------------------------------------------------------------
+// --- the module's own XML -----------------------------------------------------------------------
 
 ComPtr<IXMLDOMDocument2> LoadDocument(const std::wstring& xml) {
     ComPtr<IXMLDOMDocument2> doc;
@@ -639,51 +632,6 @@ TEST_F(RibbonHostTest, TheModulesXmlLoadsInTheSimulatedRibbon) {
     ASSERT_EQ(Ribbon_().Groups(a.Get()).size(), 1u);
     EXPECT_EQ(States(a), L"RPSP");
     EXPECT_EQ(Ribbon_().Button(a.Get(), L"pvlAbout")->screentip, L"About Parvaline");
-}
-
-// Each picture: its size, transparent corners, an opaque centre of the bar picture's colour, and
-// premultiplied pixels (no colour channel above its alpha).
-TEST(RibbonHostModulePictures, AreAlphaBitmapsOfTheBarsFigures) {
-    constexpr COLORREF kShaded = 0xFFFFFFFF;
-    struct Row {
-        int id, size;
-        COLORREF centre;  // kShaded: a shaded figure, only opaque
-        bool curved;      // an edge that needs anti-aliasing (the square's lies on pixel borders)
-    };
-    const Row rows[] = {{IDB_RIBBON_PRODUCT, 32, kShaded, true},
-                        {IDB_RIBBON_RECORD, 32, RGB(255, 0, 0), true},
-                        {IDB_RIBBON_PLAY, 32, RGB(0, 255, 0), true},
-                        {IDB_RIBBON_STOP, 32, RGB(0, 0, 0), false},
-                        {IDB_RIBBON_PRODUCT_SMALL, 16, kShaded, true}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.id);
-        pvl::UniqueGdiObject bitmap(
-            LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(row.id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-        ASSERT_TRUE(bitmap);
-        DIBSECTION section{};
-        ASSERT_EQ(GetObjectW(bitmap.get(), sizeof(section), &section), int(sizeof(section)));
-        EXPECT_EQ(section.dsBm.bmBitsPixel, 32);
-        EXPECT_EQ(section.dsBmih.biCompression, DWORD(BI_RGB));
-        ASSERT_EQ(section.dsBm.bmWidth, row.size);
-        ASSERT_EQ(section.dsBm.bmHeight, row.size);
-        const auto* bits = static_cast<const BYTE*>(section.dsBm.bmBits);
-        int transparent = 0, partial = 0;
-        for (int i = 0; i < row.size * row.size; ++i) {
-            const BYTE* px = bits + i * 4;
-            EXPECT_LE(std::max({px[0], px[1], px[2]}), px[3]) << "pixel " << i << " is not premultiplied";
-            transparent += px[3] == 0;
-            partial += px[3] > 0 && px[3] < 255;
-        }
-        EXPECT_GT(transparent, 0);
-        EXPECT_EQ(partial > 0, row.curved) << "anti-aliased edge";
-        const BYTE* corner = bits;
-        EXPECT_EQ(corner[3], 0);
-        const BYTE* centre = bits + ((row.size / 2) * row.size + row.size / 2) * 4;
-        EXPECT_EQ(centre[3], 255);
-        if (row.centre != kShaded) {
-            EXPECT_EQ(RGB(centre[2], centre[1], centre[0]), row.centre);
-        }
-    }
 }
 
 }  // namespace

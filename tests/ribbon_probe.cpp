@@ -1,13 +1,13 @@
 // A stand-in add-in for Parvaline Mail's ribbon: loaded from the registry like any add-in, it
-// answers IRibbonExtensibility with the module's own ribbon XML and pictures (the same resources,
-// linked in) and keeps a toy recorder state, so that the mail client's drawing, clicks, keys and
+// answers IRibbonExtensibility with the module's own ribbon XML (the same resource, linked in) and
+// pictures (the same drawing, for the asking window's DPI) and keeps a toy recorder state, so that the mail client's drawing, clicks, keys and
 // re-queries can be tried without the real add-in. It records nothing.
 #include "addin/extensibility.h"
 #include "addin/ribbon_model.h"
+#include "addin/ribbon_pictures.h"
 #include "common/com_object.h"
 #include "common/raii.h"
 #include "resources/ribbon_resource.h"
-#include <olectl.h>
 #include <string>
 
 namespace {
@@ -94,7 +94,7 @@ public:
                 return S_OK;
             case kGetImage:
                 if (!result) return E_POINTER;
-                return Picture(controlId, result);
+                return pvl::RibbonImage(arg.pdispVal, Picture(controlId), result);
         }
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -106,25 +106,11 @@ private:
         if (id == L"pvlStop") return recording_;
         return true;
     }
-    static HRESULT Picture(const std::wstring& id, VARIANT* result) {
-        const int resource = id == L"pvlRecord" ? IDB_RIBBON_RECORD
-                             : id == L"pvlPlay" ? IDB_RIBBON_PLAY
-                             : id == L"pvlStop" ? IDB_RIBBON_STOP
-                                                : IDB_RIBBON_PRODUCT_SMALL;
-        HBITMAP bitmap = static_cast<HBITMAP>(
-            LoadImageW(g_module, MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-        if (!bitmap) return E_FAIL;
-        PICTDESC desc{sizeof(desc), PICTYPE_BITMAP};
-        desc.bmp.hbitmap = bitmap;
-        IDispatch* picture = nullptr;
-        const HRESULT hr = OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, reinterpret_cast<void**>(&picture));
-        if (FAILED(hr)) {
-            DeleteObject(bitmap);
-            return hr;
-        }
-        result->vt = VT_DISPATCH;
-        result->pdispVal = picture;  // the caller's reference
-        return S_OK;
+    static pvl::RibbonPicture Picture(const std::wstring& id) {
+        return id == L"pvlRecord" ? pvl::RibbonPicture::Record
+               : id == L"pvlPlay" ? pvl::RibbonPicture::Play
+               : id == L"pvlStop" ? pvl::RibbonPicture::Stop
+                                  : pvl::RibbonPicture::Product;
     }
     pvl::ComPtr<IRibbonUI> ui_;
     bool recording_ = false, recorded_ = false;
