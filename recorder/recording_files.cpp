@@ -11,6 +11,10 @@ constexpr wchar_t kMp3Name[] = L"\\Parvaline.mp3";
 constexpr wchar_t kEncoderName[] = L"\\lame.exe";
 constexpr wchar_t kLibraryName[] = L"\\libmp3lame.dll";
 constexpr wchar_t kPerUserFolder[] = L"\\Parvaline";
+// The two known folders, by id. Declared here: taking them from the uuid library brings every one of
+// its thousands of shell ids into the module.
+constexpr KNOWNFOLDERID kProfile = {0x5E6C858F, 0x0E22, 0x4760, {0x9A, 0xFE, 0xEA, 0x33, 0x17, 0xB6, 0x71, 0x73}};
+constexpr KNOWNFOLDERID kLocalAppData = {0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
 
 HRESULT KnownFolder(REFKNOWNFOLDERID id, std::wstring* path) {
     PWSTR found = nullptr;
@@ -43,7 +47,7 @@ std::wstring RecordingFolderFor(const std::wstring& componentFolder, const std::
 std::wstring RecordingFolderForComponent(const std::wstring& componentFolder) {
     std::wstring profile, localAppData;
     // Without a profile to compare with, the recordings stay beside the component.
-    if (FAILED(KnownFolder(FOLDERID_Profile, &profile)) || FAILED(KnownFolder(FOLDERID_LocalAppData, &localAppData)))
+    if (FAILED(KnownFolder(kProfile, &profile)) || FAILED(KnownFolder(kLocalAppData, &localAppData)))
         localAppData.clear();
     return RecordingFolderFor(componentFolder, profile, localAppData);
 }
