@@ -1,34 +1,49 @@
 // Parvaline Mail: a small mail client with windows, built on the simulated host objects. At start
-// it loads the registered add-ins as the real client does (simhost/addin_loader), and each
-// mail window draws the command bars that the add-ins built in it straight from the host's own
+// it opens its main window (an explorer of the host: a list of received mails and a reading pane),
+// loads the registered add-ins as the real client does (simhost/addin_loader), and opens a new mail.
+// Each mail window draws the command bars that the add-ins built in it straight from the host's own
 // objects: every button's picture through its mask, its caption and its enabled state. Above the
 // bars it draws the ribbon groups the add-ins added to the window's tab, from the simulated
-// ribbon's views: labels, pictures with their alpha channel, greyed when disabled. Buttons of both
-// answer the mouse and the keyboard (Tab to them, arrows to choose, Space or Enter to press).
+// ribbon's views (hostapp/ribbon_strip.*): labels, pictures with their alpha channel, greyed when
+// disabled, toggle buttons' states, label controls' text, keytips while Alt is held. In the main
+// window, Reply writes the answer inline in the reading pane: the ribbon then shows the contextual
+// "Message" tab with the add-ins' groups on it, and Pop Out, Send and Discard end the reply as
+// Outlook's do. Buttons answer the mouse and the keyboard (Tab to them, arrows, Space or Enter).
 //
 //   pvlMail.exe [--out DIR] [--script STEP,STEP,...]
 //
 // A script drives the client unattended, one step after the other, with the windows painting in
-// between:
+// between. The ribbon, shot and mail steps act on the target window: the newest mail window, or the
+// main window after `main` or any step of the main window (until `mail`, `newmail` or `popout`).
 //   record[:S]     press Record (and wait S seconds)      wait:S      let S seconds pass
 //   stop           press Stop (the time the client was blocked is measured)
 //   play           press Play and wait until playback ends (at most 60 s)
 //   about[:NAME]   press the product button; while the About window is up, capture it as
 //                  DIR\NAME.bmp (default "about"), then press its OK
-//   shot:NAME      capture the mail window as DIR\NAME.bmp
-//   save:PATH      save the mail as PATH (.eml)          newmail / close    File > New Mail / Close
-//   to:ADDRESS     subject:TEXT                           fill in the mail's fields
+//   shot:NAME      capture the target window as DIR\NAME.bmp
+//   save:PATH      save the target's mail (the main window's: its inline reply) as PATH (.eml)
+//   newmail / close    File > New Mail / close the target window (the main window: the client)
+//   to:ADDRESS     subject:TEXT                           fill in the target mail's fields
 //   click:TAG      a mouse click on the bar button with that tag (Record, Play, Stop, Parvaline)
 //   key:TAG        the same button pressed from the keyboard: Home, Right arrows, Enter
 //   expect:TAG+    the button is enabled (TAG- : disabled)      attachments:N   the mail has N
-//   ribbon:ID      a mouse click on the ribbon button with that id (pvlRecord, pvlPlay, ...)
+//   ribbon:ID      a mouse click on the ribbon control with that id (pvlRecord, pvlPlay, ...)
 //   ribbonkey:ID   the same pressed from the keyboard          expectribbon:ID+ / ID-   its state
 //   expectdrawn:ID+ / ID-   its picture is painted in colour / grey
+//   expectpressed:ID+ / ID-   a toggle button is on / off     expectlabel:ID=TEXT   its label
+//   expectgroups:N the target's ribbon shows N groups
+//   keytips[:off]  show (hide) the target ribbon's keytips, as while Alt is held
+//   keytip:KEYS    hold Alt and type KEYS in the target window: the control with that keytip
+//   main / mail    make the main window / the newest mail window the target
+//   select:N       select the N-th received mail (an inline reply is kept as a draft)
+//   reply          reply to the selected mail inline        sendreply / discard   end the reply so
+//   popout         the inline reply moves to a mail window of its own (the new target)
 // The script ends by closing every window; the exit code says whether every step went through, and
 // the last line printed is a summary of the voice mail.
 #include "common/raii.h"
 #include "eml.h"
 #include "recorder/recording_files.h"
+#include "ribbon_strip.h"
 #include "simhost/addin_loader.h"
 #include "simhost/simhost.h"
 #include <windowsx.h>
@@ -47,28 +62,46 @@ namespace {
 
 using pvl::ComPtr;
 
+using pvlmail::RibbonStrip;
+
 constexpr wchar_t kMailClass[] = L"ParvalineMailWindow";
+constexpr wchar_t kMainClass[] = L"ParvalineMainWindow";
 constexpr wchar_t kBarClass[] = L"ParvalineCommandBarStrip";
-constexpr wchar_t kRibbonClass[] = L"ParvalineRibbonStrip";
 constexpr wchar_t kDefaultBody[] = L"Hello,\r\n\r\nplease listen to the voice message attached to this mail.\r\n";
 
 enum : UINT_PTR { kRefreshTimer = 1 };
 enum : int {
     IDM_NEW = 100, IDM_SAVE, IDM_CLOSE, IDM_EXIT,
     IDC_RIBBON = 199, IDC_BAR = 200, IDC_TO_LABEL, IDC_TO, IDC_SUBJECT_LABEL, IDC_SUBJECT, IDC_BODY, IDC_ATTACH_LABEL, IDC_ATTACHMENTS,
+    // The main window's own.
+    IDC_INBOX = 300, IDC_READING, IDC_ORIGINAL_LABEL, IDC_NEW_MAIL, IDC_REPLY, IDC_POP_OUT, IDC_SEND, IDC_DISCARD,
 };
 
 constexpr int kButtonHeight = 24;
 constexpr int kRowHeight = 30;
 constexpr int kIcon = 16;
-// The ribbon: a row for the tab's name, then the groups with their labels underneath; the least
-// sizes, which grow with the window's font and the pictures (drawn for the display's DPI).
-constexpr int kRibbonTabRow = 22;
-constexpr int kRibbonBody = 86;
-constexpr int kRibbonHeight = kRibbonTabRow + kRibbonBody;
-constexpr int kLargeIcon = 32;
-constexpr int kLargeButtonHeight = 66;
-constexpr int kSmallButtonHeight = 22;
+constexpr int kRibbonHeight = RibbonStrip::kHeight;
+
+// The mails the main window lists: made up, as received.
+struct ReceivedMail {
+    const wchar_t* from;
+    const wchar_t* address;
+    const wchar_t* subject;
+    const wchar_t* body;
+};
+constexpr ReceivedMail kInbox[] = {
+    {L"Ana Ribeiro", L"ana.ribeiro@example.com", L"Tuesday's meeting",
+     L"Hi,\r\n\r\ncould we move Tuesday's meeting to ten? The room is free then, and Marc can join us.\r\n\r\nAna\r\n"},
+    {L"Build server", L"builds@example.org", L"Nightly build 1482 passed",
+     L"All tests passed on both architectures.\r\n\r\nThis message was sent automatically.\r\n"},
+    {L"Tom Okafor", L"tom.okafor@example.net", L"Photos from the trip",
+     L"Here are the photos I promised. Could you send me the name of the hotel we stayed at?\r\n\r\nTom\r\n"},
+};
+
+// What a mail window starts with: the fields of a reply that moved out of the reading pane.
+struct MailFields {
+    std::wstring to, subject, body;
+};
 
 void Say(const char* format, ...) {
     va_list args;
@@ -157,11 +190,26 @@ bool CaptureWindow(HWND hwnd, const std::wstring& path) {
 }
 
 class MailWindow;
+class MainWindow;
 
-// The client: the application object, the add-ins it loaded, its open mail windows.
+// What the script's steps and the keytips find in every window of the client.
+class ClientWindow {
+public:
+    virtual ~ClientWindow() = default;
+    virtual HWND hwnd() const = 0;
+    virtual RibbonStrip& Ribbon() = 0;
+    // The mail being written there: a mail window's, or the main window's inline reply (may be null).
+    virtual simhost::MailItem* Mail() const = 0;
+    virtual bool SaveEml(const std::wstring& path) = 0;
+    virtual void SetField(int id, const std::wstring& text) = 0;
+    virtual void Refresh(bool force = false) = 0;
+};
+
+// The client: the application object, the add-ins it loaded, its main window and its open mail windows.
 struct MailClient {
     ComPtr<simhost::Application> app;
     simhost::AddinLoader loader;
+    std::unique_ptr<MainWindow> main;
     std::vector<std::unique_ptr<MailWindow>> windows;
     std::wstring outDir = L".";
     HACCEL accelerators = nullptr;
@@ -169,9 +217,18 @@ struct MailClient {
     double stopBlockedMs = -1;
     bool quitting = false;
 
-    MailWindow* Open();
+    // A new mail, or (`existing`) the window the host opened for a mail that already exists.
+    MailWindow* Open(simhost::Inspector* existing = nullptr, const MailFields* fields = nullptr);
     void Closed(MailWindow* window);
     void CloseAll();
+    // The window whose top-level handle this is.
+    ClientWindow* WindowOf(HWND top) const;
+    // Tells of every ribbon press: Stop is where the add-in encodes, holding the client's thread.
+    void RibbonPressed(const std::wstring& id, double heldMs) {
+        if (id != L"pvlStop") return;
+        stopBlockedMs = heldMs;
+        Say("mail: Stop on the ribbon kept the client blocked for %.0f ms", heldMs);
+    }
     std::wstring AddinFolder() const {
         if (loader.Addins().empty()) return {};
         const std::wstring& p = loader.Addins().front().modulePath;
@@ -180,73 +237,39 @@ struct MailClient {
 };
 
 // One mail window: the inspector of one mail item, with its command bars, fields and attachments.
-class MailWindow {
+class MailWindow : public ClientWindow {
 public:
     MailWindow(MailClient* client, int number) : client_(client), number_(number) {}
     ~MailWindow() {
+        ribbon_.reset();
         if (hwnd_) DestroyWindow(hwnd_);
     }
-    bool Create();
-    HWND hwnd() const { return hwnd_; }
-    simhost::MailItem* Mail() const { return mail_.Get(); }
+    // A new mail's window, or the window of `existing` (a reply popped out of the reading pane).
+    bool Create(simhost::Inspector* existing = nullptr, const MailFields* fields = nullptr);
+    HWND hwnd() const override { return hwnd_; }
+    RibbonStrip& Ribbon() override { return *ribbon_; }
+    simhost::MailItem* Mail() const override { return mail_.Get(); }
     simhost::Inspector* Window() const { return inspector_.Get(); }
 
     // The buttons of every visible bar, row by row, in the order the bar holds them.
     std::vector<std::vector<simhost::CommandBarButton*>> Rows() const;
     simhost::CommandBarButton* ButtonTagged(const std::wstring& tag) const;
     HRESULT Press(simhost::CommandBarButton* button, double* blockedMs = nullptr);
-    bool SaveEml(const std::wstring& path);
-    void SetField(int id, const std::wstring& text) { SetDlgItemTextW(hwnd_, id, text.c_str()); }
+    bool SaveEml(const std::wstring& path) override;
+    void SetField(int id, const std::wstring& text) override { SetDlgItemTextW(hwnd_, id, text.c_str()); }
     void CloseMail();  // the inspector closes as the user closes it; the window goes away
-    void Refresh(bool force = false);
+    void Refresh(bool force = false) override;
     // Input as the user gives it, posted to the bar: a mouse click on the button, or the keyboard
     // (Home, Right until the button, Enter). False when no visible button has the tag.
     bool PostMouseClick(const std::wstring& tag);
     bool PostKeys(const std::wstring& tag);
 
-    // The ribbon groups the add-ins put on this window's tab, as the simulated ribbon shows them.
-    std::vector<simhost::RibbonGroupView> RibbonGroups() const;
-    std::optional<simhost::RibbonButtonView> RibbonButton(const std::wstring& id) const;
-    HRESULT PressRibbon(const std::wstring& id, double* blockedMs = nullptr);
-    bool PostRibbonClick(const std::wstring& id);
-    bool PostRibbonKeys(const std::wstring& id);
-    // The colour at the centre of a ribbon button's picture, as the strip paints it.
-    bool DrawnPictureCentre(const std::wstring& id, COLORREF* colour);
-
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK BarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-    static LRESULT CALLBACK RibbonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 private:
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
     LRESULT HandleBar(UINT msg, WPARAM wp, LPARAM lp);
-    LRESULT HandleRibbon(UINT msg, WPARAM wp, LPARAM lp);
-    struct Strip {
-        HWND hwnd;
-        int *focus, *hot, *pressed;
-        int count;
-        std::function<int(POINT)> hitTest;
-        std::function<void(int)> press;
-        std::function<void(HDC)> paint;
-    };
-    LRESULT HandleStrip(const Strip& strip, UINT msg, WPARAM wp, LPARAM lp);
-    struct RibbonItem {
-        simhost::RibbonButtonView view;
-        RECT rect;
-        int icon;  // the picture's size: as drawn for this display, or the size at 96 dpi
-    };
-    struct RibbonGroupBox {
-        std::wstring label;
-        RECT rect;
-    };
-    struct RibbonRows {
-        int tab = kRibbonTabRow, label = 20, height = kRibbonHeight;
-    };
-    // Where each visible ribbon button and each group lie in the ribbon strip, and its rows.
-    std::vector<RibbonItem> RibbonItems(std::vector<RibbonGroupBox>* groups = nullptr, RibbonRows* rows = nullptr) const;
-    int RibbonHitTest(POINT p) const;
-    static POINT PictureOrigin(const RibbonItem& item);
-    void PaintRibbon(HDC dc);
     void Layout();
     void PaintBar(HDC dc);
     int HitTest(POINT p) const;
@@ -256,7 +279,8 @@ private:
 
     MailClient* client_;
     int number_;
-    HWND hwnd_ = nullptr, bar_ = nullptr, ribbon_ = nullptr;
+    HWND hwnd_ = nullptr, bar_ = nullptr;
+    std::unique_ptr<RibbonStrip> ribbon_;
     HFONT font_ = nullptr;
     ComPtr<simhost::MailItem> mail_;
     ComPtr<simhost::Inspector> inspector_;
@@ -266,15 +290,13 @@ private:
     int hot_ = -1;       // under the mouse
     int pressed_ = -1;   // mouse down on it
     bool ribbonShown_ = false;
-    int ribbonHeight_ = 0;
-    int ribbonFocus_ = 0, ribbonHot_ = -1, ribbonPressed_ = -1;  // as for the bar
 };
 
-MailWindow* MailClient::Open() {
+MailWindow* MailClient::Open(simhost::Inspector* existing, const MailFields* fields) {
     auto window = std::make_unique<MailWindow>(this, static_cast<int>(windows.size()) + 1);
     MailWindow* w = window.get();
     windows.push_back(std::move(window));
-    if (!w->Create()) {
+    if (!w->Create(existing, fields)) {
         windows.pop_back();
         return nullptr;
     }
@@ -288,18 +310,18 @@ void MailClient::Closed(MailWindow* window) {
             windows.erase(it);
             break;
         }
-    if (windows.empty()) PostQuitMessage(0);
+    // The client runs as long as its main window is open.
+    if (windows.empty() && !main) PostQuitMessage(0);
 }
 
-void MailClient::CloseAll() {
-    quitting = true;
-    while (!windows.empty()) windows.back()->CloseMail();
-}
 
 // --- the mail window -------------------------------------------------------------------------------
 
-bool MailWindow::Create() {
-    mail_ = simhost::Make<simhost::MailItem>();
+bool MailWindow::Create(simhost::Inspector* existing, const MailFields* fields) {
+    // A popped-out reply is the inspector's own mail; a new window writes a new mail.
+    auto* shown = existing ? dynamic_cast<simhost::MailItem*>(existing->CurrentItem()) : nullptr;
+    if (existing && !shown) return false;
+    mail_ = shown ? ComPtr<simhost::MailItem>(shown) : simhost::Make<simhost::MailItem>();
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     HMENU menu = CreateMenu(), file = CreatePopupMenu();
     AppendMenuW(file, MF_STRING, IDM_NEW, L"&New Mail\tCtrl+N");
@@ -318,30 +340,38 @@ bool MailWindow::Create() {
     auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int id, DWORD ex = 0) {
         HWND h = CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
-                                 id == IDC_BAR || id == IDC_RIBBON ? this : nullptr);
+                                 id == IDC_BAR ? this : nullptr);
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         return h;
     };
-    ribbon_ = child(kRibbonClass, L"", WS_TABSTOP, IDC_RIBBON);
+    ribbon_ = std::make_unique<RibbonStrip>(&client_->app->GetRibbon(), [this](const std::wstring& id, double held) {
+        client_->RibbonPressed(id, held);
+        if (IsWindow(hwnd_)) Refresh(true);
+    });
+    if (!ribbon_->Create(hwnd_, IDC_RIBBON, font_)) return false;
     bar_ = child(kBarClass, L"", WS_TABSTOP, IDC_BAR);
     child(L"STATIC", L"To:", 0, IDC_TO_LABEL);
-    child(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, IDC_TO, WS_EX_CLIENTEDGE);
+    child(L"EDIT", fields ? fields->to.c_str() : L"", WS_TABSTOP | ES_AUTOHSCROLL, IDC_TO, WS_EX_CLIENTEDGE);
     child(L"STATIC", L"Subject:", 0, IDC_SUBJECT_LABEL);
-    child(L"EDIT", L"Voice message", WS_TABSTOP | ES_AUTOHSCROLL, IDC_SUBJECT, WS_EX_CLIENTEDGE);
-    child(L"EDIT", kDefaultBody, WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL, IDC_BODY,
+    child(L"EDIT", fields ? fields->subject.c_str() : L"Voice message", WS_TABSTOP | ES_AUTOHSCROLL, IDC_SUBJECT,
           WS_EX_CLIENTEDGE);
+    child(L"EDIT", fields ? fields->body.c_str() : kDefaultBody,
+          WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL, IDC_BODY, WS_EX_CLIENTEDGE);
     child(L"STATIC", L"Attached:", 0, IDC_ATTACH_LABEL);
     child(L"LISTBOX", L"", WS_TABSTOP | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, IDC_ATTACHMENTS, WS_EX_CLIENTEDGE);
 
-    // The window opens as an inspector of the host: the add-ins hear of it and build their bars.
-    inspector_ = client_->app->GetInspectors().Open(mail_.Get(), hwnd_);
+    // The window opens as an inspector of the host: the add-ins hear of it and build their bars. A
+    // popped-out reply's inspector was opened by the host already.
+    inspector_ = existing ? ComPtr<simhost::Inspector>(existing) : client_->app->GetInspectors().Open(mail_.Get(), hwnd_);
+    if (existing) existing->SetWindow(hwnd_);
+    ribbon_->SetWindow(inspector_.Get());
     Refresh(true);
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
     SetFocus(GetDlgItem(hwnd_, IDC_TO));
     SetTimer(hwnd_, kRefreshTimer, 100, nullptr);
-    Say("mail: window %d opened; its bars: %zu; its ribbon groups: %zu", number_, inspector_->Bars().All().size(),
-        RibbonGroups().size());
+    Say("mail: window %d opened%s; its bars: %zu; its ribbon groups: %zu", number_, existing ? " for the popped-out reply" : "",
+        inspector_->Bars().All().size(), ribbon_->Groups().size());
     for (const std::wstring& error : client_->app->GetRibbon().Errors()) Say("mail: ribbon: %s", Narrow(error).c_str());
     return true;
 }
@@ -350,10 +380,12 @@ void MailWindow::CloseMail() {
     KillTimer(hwnd_, kRefreshTimer);
     // As in the real client the window's Close reaches the add-in first (it may still attach).
     if (inspector_ && !inspector_->IsClosed()) inspector_->CloseWindow();
+    if (ribbon_) ribbon_->SetWindow(nullptr);
     inspector_.Reset();
     mail_.Reset();
     HWND h = hwnd_;
     hwnd_ = nullptr;
+    ribbon_.reset();
     DestroyWindow(h);
     if (font_) DeleteObject(font_);
     font_ = nullptr;
@@ -434,13 +466,7 @@ std::wstring MailWindow::Signature() const {
                  (b->Picture() ? L"p" : L"") + (b->Mask() ? L"m" : L"") + L";";
         }
     }
-    for (const auto& g : RibbonGroups()) {
-        s += L"[" + g.label;
-        for (const auto& b : g.buttons)
-            s += L";" + b.id + b.label + (b.enabled ? L"+" : L"-") + (b.visible ? L"v" : L"") + (b.picture ? L"p" : L"") +
-                 std::to_wstring(b.picture.width);
-        s += L"]";
-    }
+    if (ribbon_) s += ribbon_->Signature();
     s += L"#";
     if (mail_)
         for (auto& a : mail_->GetAttachments().All()) s += a->DisplayName() + L":" + std::to_wstring(a->Data().size()) + L";";
@@ -453,18 +479,14 @@ void MailWindow::Refresh(bool force) {
     if (!force && now == signature_) return;
     signature_ = now;
     const int rows = static_cast<int>(Rows().size());
-    const bool ribbonShown = !RibbonGroups().empty();
-    RibbonRows ribbon;
-    if (ribbonShown) RibbonItems(nullptr, &ribbon);
-    const int ribbonHeight = ribbonShown ? ribbon.height : 0;
-    if (rows != rows_ || ribbonShown != ribbonShown_ || ribbonHeight != ribbonHeight_) {
+    const bool ribbonShown = !ribbon_->Groups().empty();
+    if (rows != rows_ || ribbonShown != ribbonShown_) {
         rows_ = rows;
         ribbonShown_ = ribbonShown;
-        ribbonHeight_ = ribbonHeight;
         Layout();
     }
     InvalidateRect(bar_, nullptr, TRUE);
-    InvalidateRect(ribbon_, nullptr, TRUE);
+    InvalidateRect(ribbon_->hwnd(), nullptr, TRUE);
     HWND list = GetDlgItem(hwnd_, IDC_ATTACHMENTS);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     if (mail_)
@@ -485,9 +507,9 @@ void MailWindow::Layout() {
     RECT c;
     GetClientRect(hwnd_, &c);
     const int w = c.right, h = c.bottom, m = 6;
-    const int ribbonHeight = ribbonShown_ ? ribbonHeight_ : 0;
+    const int ribbonHeight = ribbonShown_ ? kRibbonHeight : 0;
     const int barHeight = std::max(rows_, 0) * kRowHeight;
-    MoveWindow(ribbon_, 0, 0, w, ribbonHeight, TRUE);
+    MoveWindow(ribbon_->hwnd(), 0, 0, w, ribbonHeight, TRUE);
     MoveWindow(bar_, 0, ribbonHeight, w, barHeight, TRUE);
     int y = ribbonHeight + barHeight + m;
     auto place = [&](int id, int x, int yy, int ww, int hh) { MoveWindow(GetDlgItem(hwnd_, id), x, yy, ww, hh, TRUE); };
@@ -699,363 +721,394 @@ LRESULT CALLBACK MailWindow::BarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
     return self->HandleBar(msg, wp, lp);
 }
 
-// The mouse and the keyboard on a strip of buttons (the bar, the ribbon group): the button under the
-// mouse, the one held down, and the one the keyboard works on; a press goes to `press`.
-LRESULT MailWindow::HandleStrip(const Strip& strip, UINT msg, WPARAM wp, LPARAM lp) {
-    HWND hwnd = strip.hwnd;
-    int& focus = *strip.focus;
-    int& hot = *strip.hot;
-    int& pressed = *strip.pressed;
-    const int count = strip.count;
-    switch (msg) {
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
-            strip.paint(dc);
-            EndPaint(hwnd, &ps);
-            return 0;
-        }
-        case WM_ERASEBKGND:
-            return 1;
-        case WM_GETDLGCODE: {
-            // Enter presses the chosen button instead of going to the window as a default command.
-            const MSG* m = reinterpret_cast<const MSG*>(lp);
-            if (m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN) return DLGC_WANTALLKEYS;
-            return DLGC_WANTARROWS | DLGC_WANTCHARS;
-        }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            InvalidateRect(hwnd, nullptr, FALSE);
-            return 0;
-        case WM_MOUSEMOVE: {
-            const int hit = strip.hitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            if (hit != hot) {
-                hot = hit;
-                InvalidateRect(hwnd, nullptr, FALSE);
-                TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};
-                TrackMouseEvent(&t);
-            }
-            return 0;
-        }
-        case WM_MOUSELEAVE:
-            hot = -1;
-            InvalidateRect(hwnd, nullptr, FALSE);
-            return 0;
-        case WM_LBUTTONDOWN:
-            pressed = strip.hitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            hot = pressed;
-            if (pressed >= 0) focus = pressed;
-            SetCapture(hwnd);
-            InvalidateRect(hwnd, nullptr, FALSE);
-            return 0;
-        case WM_LBUTTONUP: {
-            const int hit = strip.hitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            const int was = pressed;
-            pressed = -1;
-            ReleaseCapture();
-            InvalidateRect(hwnd, nullptr, FALSE);
-            if (hit >= 0 && hit == was) strip.press(hit);
-            return 0;
-        }
-        case WM_KEYDOWN:
-            if (count == 0) break;
-            switch (wp) {
-                case VK_LEFT:
-                case VK_UP:
-                    focus = (focus + count - 1) % count;
-                    InvalidateRect(hwnd, nullptr, FALSE);
-                    return 0;
-                case VK_RIGHT:
-                case VK_DOWN:
-                    focus = (focus + 1) % count;
-                    InvalidateRect(hwnd, nullptr, FALSE);
-                    return 0;
-                case VK_HOME:
-                    focus = 0;
-                    InvalidateRect(hwnd, nullptr, FALSE);
-                    return 0;
-                case VK_SPACE:
-                case VK_RETURN:
-                    focus = std::min(focus, count - 1);
-                    strip.press(focus);
-                    return 0;
-            }
-            break;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
 LRESULT MailWindow::HandleBar(UINT msg, WPARAM wp, LPARAM lp) {
-    return HandleStrip({bar_, &focus_, &hot_, &pressed_, static_cast<int>(ButtonRects().size()),
-                        [this](POINT p) { return HitTest(p); }, [this](int i) { Press(ButtonRects()[i].first); },
-                        [this](HDC dc) { PaintBar(dc); }},
-                       msg, wp, lp);
+    return pvlmail::HandleStripInput({bar_, &focus_, &hot_, &pressed_, static_cast<int>(ButtonRects().size()),
+                                      [this](POINT p) { return HitTest(p); }, [this](int i) { Press(ButtonRects()[i].first); },
+                                      [this](HDC dc) { PaintBar(dc); }},
+                                     msg, wp, lp);
 }
 
-// --- the ribbon ----------------------------------------------------------------------------------
+// --- the main window -------------------------------------------------------------------------------
 
-std::vector<simhost::RibbonGroupView> MailWindow::RibbonGroups() const {
-    if (!inspector_ || !client_->app) return {};
-    return client_->app->GetRibbon().Groups(inspector_.Get());
-}
-
-std::optional<simhost::RibbonButtonView> MailWindow::RibbonButton(const std::wstring& id) const {
-    if (!inspector_ || !client_->app) return std::nullopt;
-    return client_->app->GetRibbon().Button(inspector_.Get(), id);
-}
-
-HRESULT MailWindow::PressRibbon(const std::wstring& id, double* blockedMs) {
-    auto button = RibbonButton(id);
-    if (!button || !button->enabled) return E_ACCESSDENIED;
-    ComPtr<simhost::Inspector> keep = inspector_;  // the add-in may close the window
-    const double t0 = NowMs();
-    const HRESULT hr = client_->app->GetRibbon().Press(keep.Get(), id);
-    const double t1 = NowMs();
-    if (blockedMs) *blockedMs = t1 - t0;
-    // Stop encodes here as on the bar, holding the client's thread.
-    if (id == L"pvlStop") {
-        client_->stopBlockedMs = t1 - t0;
-        Say("mail: Stop on the ribbon kept the client blocked for %.0f ms", t1 - t0);
+// The main window: the host's explorer, with a list of received mails and a reading pane. Reply
+// writes the answer inline in the pane (the host's inline response): the ribbon then shows the
+// contextual Message tab with the add-ins' groups, and Pop Out, Send and Discard end the reply;
+// selecting another mail keeps it as a draft, as Outlook does.
+class MainWindow : public ClientWindow {
+public:
+    MainWindow(MailClient* client, ComPtr<simhost::Explorer> explorer) : client_(client), explorer_(std::move(explorer)) {}
+    ~MainWindow() {
+        ribbon_.reset();
+        if (hwnd_) DestroyWindow(hwnd_);
     }
-    if (IsWindow(hwnd_)) Refresh(true);
+    bool Create();
+    HWND hwnd() const override { return hwnd_; }
+    RibbonStrip& Ribbon() override { return *ribbon_; }
+    simhost::MailItem* Mail() const override { return explorer_ ? explorer_->InlineResponse() : nullptr; }
+    bool SaveEml(const std::wstring& path) override;
+    void SetField(int id, const std::wstring& text) override { SetDlgItemTextW(hwnd_, id, text.c_str()); }
+    void Refresh(bool force = false) override;
+    simhost::Explorer* Explorer() const { return explorer_.Get(); }
+
+    // What the user does, each as the buttons and the list do it.
+    bool Select(int index);  // from 0; a reply written inline is kept as a draft first
+    bool Reply();
+    HRESULT SendReply();
+    bool Discard();
+    MailWindow* PopOut();
+    // The explorer closes (an inline reply first), then the window goes away.
+    void Close();
+
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+private:
+    LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+    void Layout();
+    void ShowSelected();
+    std::wstring GetField(int id) const;
+    std::wstring Signature() const;
+    int Selected() const { return static_cast<int>(SendDlgItemMessageW(hwnd_, IDC_INBOX, LB_GETCURSEL, 0, 0)); }
+
+    MailClient* client_;
+    ComPtr<simhost::Explorer> explorer_;
+    std::vector<ComPtr<simhost::MailItem>> inbox_;  // kInbox's mails, as the host's received items
+    HWND hwnd_ = nullptr;
+    std::unique_ptr<RibbonStrip> ribbon_;
+    HFONT font_ = nullptr;
+    std::wstring signature_;
+    bool ribbonShown_ = false, inlineShown_ = false;
+};
+
+bool MainWindow::Create() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    HMENU menu = CreateMenu(), file = CreatePopupMenu();
+    AppendMenuW(file, MF_STRING, IDM_NEW, L"&New Mail\tCtrl+N");
+    AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(file, MF_STRING, IDM_EXIT, L"E&xit");
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, L"Inbox - Parvaline Mail", WS_OVERLAPPEDWINDOW, 8, 8, 1000,
+                            720, nullptr, menu, instance, this);
+    if (!hwnd_) return false;
+    // Outlook's main window answers IOleWindow with its handle; so does the host's explorer now.
+    explorer_->SetWindow(hwnd_);
+    NONCLIENTMETRICSW metrics{sizeof metrics};
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    font_ = CreateFontIndirectW(&metrics.lfMessageFont);
+    auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int id, DWORD ex = 0) {
+        HWND h = CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+        SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        return h;
+    };
+    ribbon_ = std::make_unique<RibbonStrip>(&client_->app->GetRibbon(), [this](const std::wstring& id, double held) {
+        client_->RibbonPressed(id, held);
+        if (IsWindow(hwnd_)) Refresh(true);
+    });
+    if (!ribbon_->Create(hwnd_, IDC_RIBBON, font_)) return false;
+    ribbon_->SetWindow(explorer_.Get());
+    const std::pair<int, const wchar_t*> commands[] = {
+        {IDC_NEW_MAIL, L"New Mail"}, {IDC_REPLY, L"Reply"}, {IDC_POP_OUT, L"Pop Out"}, {IDC_SEND, L"Send"}, {IDC_DISCARD, L"Discard"}};
+    for (auto [id, text] : commands) child(L"BUTTON", text, WS_TABSTOP | BS_PUSHBUTTON, id);
+    HWND list = child(L"LISTBOX", L"", WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, IDC_INBOX, WS_EX_CLIENTEDGE);
+    for (const ReceivedMail& m : kInbox) {
+        inbox_.push_back(simhost::Make<simhost::MailItem>(/*received=*/true));
+        const std::wstring line = std::wstring(m.from) + L"  \u2014  " + m.subject;
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    }
+    // The inline reply's fields, shown only while a reply is written in the pane.
+    child(L"STATIC", L"To:", 0, IDC_TO_LABEL);
+    child(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, IDC_TO, WS_EX_CLIENTEDGE);
+    child(L"STATIC", L"Subject:", 0, IDC_SUBJECT_LABEL);
+    child(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, IDC_SUBJECT, WS_EX_CLIENTEDGE);
+    child(L"EDIT", L"", WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL, IDC_BODY, WS_EX_CLIENTEDGE);
+    child(L"STATIC", L"Attached:", 0, IDC_ATTACH_LABEL);
+    child(L"LISTBOX", L"", WS_TABSTOP | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, IDC_ATTACHMENTS, WS_EX_CLIENTEDGE);
+    child(L"STATIC", L"Original message:", 0, IDC_ORIGINAL_LABEL);
+    child(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, IDC_READING, WS_EX_CLIENTEDGE);
+    SendMessageW(list, LB_SETCURSEL, 0, 0);
+    ShowSelected();
+    Refresh(true);
+    ShowWindow(hwnd_, SW_SHOW);
+    UpdateWindow(hwnd_);
+    SetTimer(hwnd_, kRefreshTimer, 100, nullptr);
+    return true;
+}
+
+void MainWindow::Close() {
+    KillTimer(hwnd_, kRefreshTimer);
+    // As in Outlook, an inline reply closes first (kept as a draft), then the explorer's Close.
+    if (explorer_ && !explorer_->IsClosed()) explorer_->CloseWindow();
+    if (explorer_) explorer_->SetWindow(nullptr);
+    if (ribbon_) ribbon_->SetWindow(nullptr);
+    ribbon_.reset();
+    HWND h = hwnd_;
+    hwnd_ = nullptr;
+    DestroyWindow(h);
+    if (font_) DeleteObject(font_);
+    font_ = nullptr;
+}
+
+std::wstring MainWindow::GetField(int id) const {
+    wchar_t buffer[4096];
+    GetDlgItemTextW(hwnd_, id, buffer, static_cast<int>(std::size(buffer)));
+    return buffer;
+}
+
+void MainWindow::ShowSelected() {
+    const int i = Selected();
+    if (i < 0 || i >= static_cast<int>(std::size(kInbox))) return;
+    const ReceivedMail& m = kInbox[i];
+    const std::wstring text = std::wstring(L"From: ") + m.from + L" <" + m.address + L">\r\nSubject: " + m.subject +
+                              L"\r\n\r\n" + m.body;
+    SetDlgItemTextW(hwnd_, IDC_READING, text.c_str());
+}
+
+bool MainWindow::Select(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(kInbox))) return false;
+    // Moving to another mail while replying: Outlook closes the pane's reply and keeps it as a draft.
+    if (explorer_->InlineResponse()) {
+        explorer_->SelectOther();
+        Say("mail: another mail selected; the reply was kept as a draft");
+    }
+    SendDlgItemMessageW(hwnd_, IDC_INBOX, LB_SETCURSEL, index, 0);
+    ShowSelected();
+    Refresh(true);
+    return true;
+}
+
+bool MainWindow::Reply() {
+    const int i = Selected();
+    if (i < 0 || explorer_->InlineResponse()) return false;
+    // Timed: the host's InlineResponse with the add-ins' handlers, and the Message tab's first round
+    // of their get-callbacks.
+    const double t0 = NowMs();
+    auto reply = explorer_->Reply(inbox_[i].Get());
+    const double took = NowMs() - t0;
+    if (!reply) return false;
+    const ReceivedMail& m = kInbox[i];
+    SetField(IDC_TO, m.address);
+    SetField(IDC_SUBJECT, std::wstring(L"RE: ") + m.subject);
+    SetField(IDC_BODY, L"Hello,\r\n\r\nmy answer is in the voice message attached.\r\n");
+    Refresh(true);
+    Say("mail: replying inline to \"%s\"; the main window's ribbon groups: %zu (the reply appeared in %.2f ms)",
+        Narrow(m.subject).c_str(), ribbon_->Groups().size(), took);
+    for (const std::wstring& error : client_->app->GetRibbon().Errors()) Say("mail: ribbon: %s", Narrow(error).c_str());
+    return true;
+}
+
+HRESULT MainWindow::SendReply() {
+    ComPtr<simhost::MailItem> reply(explorer_->InlineResponse());
+    if (!reply) return E_UNEXPECTED;
+    const HRESULT hr = explorer_->SendInline();
+    if (hr == S_OK)
+        Say("mail: the reply was sent with %zu attachment(s)", reply->GetAttachments().All().size());
+    else
+        Say("mail: the reply was not sent (0x%08lX)", static_cast<unsigned long>(hr));
+    Refresh(true);
     return hr;
 }
 
-// The tab's name as the window shows it.
-std::wstring TabCaption(const std::wstring& tab) {
-    static const std::pair<const wchar_t*, const wchar_t*> names[] = {
-        {L"TabNewMailMessage", L"Message"}, {L"TabReadMessage", L"Message"}, {L"TabContact", L"Contact"}, {L"TabAddIns", L"Add-ins"}};
-    for (auto& [id, name] : names)
-        if (tab == id) return name;
-    return tab;
+bool MainWindow::Discard() {
+    if (FAILED(explorer_->DiscardInline())) return false;
+    Say("mail: the reply was discarded");
+    Refresh(true);
+    return true;
 }
 
-std::vector<MailWindow::RibbonItem> MailWindow::RibbonItems(std::vector<RibbonGroupBox>* boxes, RibbonRows* rows) const {
-    std::vector<RibbonItem> out;
-    HDC dc = GetDC(ribbon_);
-    HGDIOBJ old = SelectObject(dc, font_);
-    auto textWidth = [&](const std::wstring& t) {
-        SIZE s{};
-        GetTextExtentPoint32W(dc, t.c_str(), static_cast<int>(t.size()), &s);
-        return static_cast<int>(s.cx);
-    };
-    TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
-    const int textHeight = static_cast<int>(tm.tmHeight);
-    RibbonRows r;
-    r.tab = std::max(kRibbonTabRow, textHeight + 8);
-    r.label = std::max(r.label, textHeight + 6);
-    auto icon = [](const simhost::RibbonButtonView& b, int otherwise) { return b.picture ? b.picture.width : otherwise; };
-    const int top = r.tab + 3;
-    int x = 6, bottom = top;
-    for (const auto& g : RibbonGroups()) {
-        const int groupLeft = x;
-        x += 4;
-        // Large buttons side by side; normal ones stacked three to a column, as Office lays them out.
-        int column = -1, stacked = 3, columnWidth = 0;
-        for (const auto& b : g.buttons) {
-            if (!b.visible) continue;
-            if (b.size == L"large") {
-                if (column >= 0) x = column + columnWidth + 2, column = -1, stacked = 3;
-                const int size = icon(b, kLargeIcon);
-                const int w = std::max(size + 12, textWidth(b.label) + 10);
-                const int h = std::max(kLargeButtonHeight, 4 + size + 2 + 2 * textHeight + 2);  // two lines of label
-                out.push_back({b, RECT{x, top, x + w, top + h}, size});
-                bottom = std::max(bottom, top + h);
-                x += w + 2;
-                continue;
-            }
-            if (stacked == 3) {
-                if (column >= 0) x = column + columnWidth + 2;
-                column = x, stacked = 0, columnWidth = 0;
-            }
-            const int size = icon(b, kIcon);
-            const int w = 4 + size + 4 + textWidth(b.label) + 6;
-            const int h = std::max(kSmallButtonHeight, std::max(size, textHeight) + 6);
-            const int y = stacked ? static_cast<int>(out.back().rect.bottom) : top;
-            out.push_back({b, RECT{column, y, column + w, y + h}, size});
-            bottom = std::max(bottom, y + h);
-            columnWidth = std::max(columnWidth, w);
-            ++stacked;
-        }
-        if (column >= 0) x = column + columnWidth + 2;
-        x = std::max(x + 4, groupLeft + textWidth(g.label) + 12);
-        if (boxes) boxes->push_back({g.label, RECT{groupLeft, r.tab, x, 0}});
-        x += 2;
+MailWindow* MainWindow::PopOut() {
+    if (!explorer_->InlineResponse()) return nullptr;
+    const MailFields fields{GetField(IDC_TO), GetField(IDC_SUBJECT), GetField(IDC_BODY)};
+    // The host closes the inline reply and opens an inspector for it: the add-ins hear of both.
+    auto inspector = explorer_->PopOut();
+    Refresh(true);
+    return inspector ? client_->Open(inspector.Get(), &fields) : nullptr;
+}
+
+bool MainWindow::SaveEml(const std::wstring& path) {
+    simhost::MailItem* reply = Mail();
+    if (!reply) return false;
+    pvlmail::EmlMessage m;
+    m.from = L"Parvaline Mail user <user@example.com>";
+    m.to = GetField(IDC_TO);
+    m.subject = GetField(IDC_SUBJECT);
+    m.body = GetField(IDC_BODY) + L"\r\n-----Original Message-----\r\n" + GetField(IDC_READING);
+    for (auto& a : reply->GetAttachments().All()) m.attachments.push_back({a->DisplayName(), a->Data()});
+    const std::string text = pvlmail::BuildEml(m);
+    const bool ok = WriteAll(path, text.data(), text.size());
+    Say("mail: %s %s (%zu bytes, %zu attachment(s))", ok ? "saved" : "could not save", Narrow(path).c_str(), text.size(),
+        m.attachments.size());
+    return ok;
+}
+
+std::wstring MainWindow::Signature() const {
+    std::wstring s = ribbon_ ? ribbon_->Signature() : L"";
+    s += L"#";
+    if (simhost::MailItem* reply = Mail())
+        for (auto& a : reply->GetAttachments().All()) s += a->DisplayName() + L":" + std::to_wstring(a->Data().size()) + L";";
+    return s + (Mail() ? L"inline" : L"");
+}
+
+void MainWindow::Refresh(bool force) {
+    if (!hwnd_) return;
+    const std::wstring now = Signature();
+    if (!force && now == signature_) return;
+    signature_ = now;
+    const bool ribbonShown = !ribbon_->Groups().empty();
+    const bool inlineShown = Mail() != nullptr;
+    if (ribbonShown != ribbonShown_ || inlineShown != inlineShown_) {
+        ribbonShown_ = ribbonShown;
+        inlineShown_ = inlineShown;
+        Layout();
     }
-    r.height = std::max(kRibbonHeight, bottom + r.label + 2);
-    if (boxes)
-        for (auto& box : *boxes) box.rect.bottom = r.height;
-    if (rows) *rows = r;
-    SelectObject(dc, old);
-    ReleaseDC(ribbon_, dc);
-    return out;
-}
-
-int MailWindow::RibbonHitTest(POINT p) const {
-    auto items = RibbonItems();
-    for (size_t i = 0; i < items.size(); ++i)
-        if (PtInRect(&items[i].rect, p)) return static_cast<int>(i);
-    return -1;
-}
-
-// A picture with its alpha channel, blended over what is drawn; a disabled button's picture is
-// drawn grey and faint.
-void DrawAlphaPicture(HDC dc, int x, int y, const simhost::ReceivedPicture& pic, bool enabled) {
-    if (!pic || pic.width <= 0 || pic.height <= 0) return;
-    const size_t count = size_t(pic.width) * pic.height;
-    if (pic.pixels.size() < count || pic.alpha.size() < count) return;
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), pic.width, -pic.height, 1, 32, BI_RGB};
-    void* bits = nullptr;
-    pvl::UniqueGdiObject bitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bitmap || !bits) return;
-    auto* out = static_cast<DWORD*>(bits);
-    for (size_t i = 0; i < count; ++i) {
-        int r = GetRValue(pic.pixels[i]), g = GetGValue(pic.pixels[i]), b = GetBValue(pic.pixels[i]);
-        int a = pic.alpha[i];
-        if (!enabled) {
-            r = g = b = 96 + (r * 30 + g * 59 + b * 11) / 200;
-            a /= 2;
+    InvalidateRect(ribbon_->hwnd(), nullptr, TRUE);
+    HWND list = GetDlgItem(hwnd_, IDC_ATTACHMENTS);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    if (simhost::MailItem* reply = Mail())
+        for (auto& a : reply->GetAttachments().All()) {
+            wchar_t line[512];
+            swprintf(line, std::size(line), L"%ls  (%zu bytes)", a->DisplayName().c_str(), a->Data().size());
+            SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
         }
-        // AlphaBlend (gdi32 exports it as GdiAlphaBlend) takes premultiplied colour.
-        out[i] = DWORD(a) << 24 | DWORD(r * a / 255) << 16 | DWORD(g * a / 255) << 8 | DWORD(b * a / 255);
-    }
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(memory, bitmap.get());
-    const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    GdiAlphaBlend(dc, x, y, pic.width, pic.height, memory, 0, 0, pic.width, pic.height, blend);
-    SelectObject(memory, old);
-    DeleteDC(memory);
+    EnableWindow(GetDlgItem(hwnd_, IDC_REPLY), !inlineShown && Selected() >= 0);
+    for (int id : {IDC_POP_OUT, IDC_SEND, IDC_DISCARD}) EnableWindow(GetDlgItem(hwnd_, id), inlineShown);
 }
 
-POINT MailWindow::PictureOrigin(const RibbonItem& item) {
-    const RECT& r = item.rect;
-    if (item.view.size == L"large") return POINT{(r.left + r.right - item.icon) / 2, r.top + 4};
-    return POINT{r.left + 4, (r.top + r.bottom - item.icon) / 2};
-}
-
-bool MailWindow::DrawnPictureCentre(const std::wstring& id, COLORREF* colour) {
+void MainWindow::Layout() {
     RECT c;
-    GetClientRect(ribbon_, &c);
-    if (c.right <= 0 || c.bottom <= 0) return false;
-    bool found = false;
-    HDC screen = GetDC(ribbon_);
-    HDC memory = CreateCompatibleDC(screen);
-    pvl::UniqueGdiObject bitmap(CreateCompatibleBitmap(screen, c.right, c.bottom));
-    if (memory && bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap.get());
-        PaintRibbon(memory);
-        for (const auto& item : RibbonItems()) {
-            if (item.view.id != id || !item.view.picture) continue;
-            const POINT at = PictureOrigin(item);
-            *colour = GetPixel(memory, at.x + item.view.picture.width / 2, at.y + item.view.picture.height / 2);
-            found = true;
-        }
-        SelectObject(memory, old);
+    GetClientRect(hwnd_, &c);
+    const int w = c.right, h = c.bottom, m = 6;
+    const int ribbonHeight = ribbonShown_ ? kRibbonHeight : 0;
+    MoveWindow(ribbon_->hwnd(), 0, 0, w, ribbonHeight, TRUE);
+    auto place = [&](int id, int x, int y, int ww, int hh) { MoveWindow(GetDlgItem(hwnd_, id), x, y, ww, hh, TRUE); };
+    auto show = [&](int id, bool on) { ShowWindow(GetDlgItem(hwnd_, id), on ? SW_SHOW : SW_HIDE); };
+    int y = ribbonHeight + m;
+    int x = m;
+    for (int id : {IDC_NEW_MAIL, IDC_REPLY, IDC_POP_OUT, IDC_SEND, IDC_DISCARD}) {
+        place(id, x, y, 84, 26);
+        x += 90;
     }
-    if (memory) DeleteDC(memory);
-    ReleaseDC(ribbon_, screen);
-    return found;
+    y += 26 + m;
+    const int listWidth = 300, paneLeft = m + listWidth + m, paneWidth = w - paneLeft - m;
+    place(IDC_INBOX, m, y, listWidth, h - y - m);
+    for (int id : {IDC_TO_LABEL, IDC_TO, IDC_SUBJECT_LABEL, IDC_SUBJECT, IDC_BODY, IDC_ATTACH_LABEL, IDC_ATTACHMENTS, IDC_ORIGINAL_LABEL})
+        show(id, inlineShown_);
+    if (inlineShown_) {
+        // The reply on top of the pane, the mail it answers underneath.
+        place(IDC_TO_LABEL, paneLeft, y + 3, 60, 18);
+        place(IDC_TO, paneLeft + 64, y, paneWidth - 64, 22);
+        y += 28;
+        place(IDC_SUBJECT_LABEL, paneLeft, y + 3, 60, 18);
+        place(IDC_SUBJECT, paneLeft + 64, y, paneWidth - 64, 22);
+        y += 30;
+        const int bodyHeight = std::max(60, (h - y) / 3);
+        place(IDC_BODY, paneLeft, y, paneWidth, bodyHeight);
+        y += bodyHeight + m;
+        place(IDC_ATTACH_LABEL, paneLeft, y + 3, 60, 18);
+        place(IDC_ATTACHMENTS, paneLeft + 64, y, paneWidth - 64, 40);
+        y += 40 + m;
+        place(IDC_ORIGINAL_LABEL, paneLeft, y, paneWidth, 18);
+        y += 20;
+    }
+    place(IDC_READING, paneLeft, y, paneWidth, std::max(40, h - y - m));
 }
 
-void MailWindow::PaintRibbon(HDC dc) {
-    RECT client;
-    GetClientRect(ribbon_, &client);
-    FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-    const auto groups = RibbonGroups();
-    if (groups.empty()) return;
-    std::vector<RibbonGroupBox> boxes;
-    RibbonRows rows;
-    const auto items = RibbonItems(&boxes, &rows);
-    HGDIOBJ oldFont = SelectObject(dc, font_);
-    SetBkMode(dc, TRANSPARENT);
-    // The tab row: the tab the groups sit on, selected, over a light body.
-    RECT body{0, rows.tab, client.right, client.bottom};
-    FillRect(dc, &body, GetSysColorBrush(COLOR_WINDOW));
-    const std::wstring tab = TabCaption(groups.front().tab);
-    SIZE ts{};
-    GetTextExtentPoint32W(dc, tab.c_str(), static_cast<int>(tab.size()), &ts);
-    RECT tabRect{6, 3, 6 + ts.cx + 20, rows.tab + 1};
-    FillRect(dc, &tabRect, GetSysColorBrush(COLOR_WINDOW));
-    DrawEdge(dc, &tabRect, EDGE_ETCHED, BF_LEFT | BF_TOP | BF_RIGHT);
-    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-    DrawTextW(dc, tab.c_str(), -1, &tabRect, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
-    RECT line{0, client.bottom - 2, client.right, client.bottom};
-    DrawEdge(dc, &line, EDGE_ETCHED, BF_BOTTOM);
-
-    for (const auto& box : boxes) {
-        RECT label{box.rect.left, box.rect.bottom - rows.label, box.rect.right, box.rect.bottom - 2};
-        SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
-        DrawTextW(dc, box.label.c_str(), -1, &label, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
-        RECT separator{box.rect.right - 2, box.rect.top + 4, box.rect.right, box.rect.bottom - 4};
-        DrawEdge(dc, &separator, EDGE_ETCHED, BF_RIGHT);
-    }
-    const bool focused = GetFocus() == ribbon_;
-    for (size_t i = 0; i < items.size(); ++i) {
-        const auto& b = items[i].view;
-        RECT r = items[i].rect;
-        const int index = static_cast<int>(i);
-        if (b.enabled && index == ribbonPressed_ && index == ribbonHot_) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
-        else if (b.enabled && (index == ribbonHot_ || (focused && index == ribbonFocus_))) DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
-        const bool large = b.size == L"large";
-        const POINT at = PictureOrigin(items[i]);
-        DrawAlphaPicture(dc, at.x, at.y, b.picture, b.enabled);
-        const int icon = items[i].icon;
-        RECT text = large ? RECT{r.left + 2, r.top + 4 + icon + 2, r.right - 2, r.bottom}
-                          : RECT{r.left + 4 + icon + 4, r.top, r.right, r.bottom};
-        SetTextColor(dc, GetSysColor(b.enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-        DrawTextW(dc, b.label.c_str(), -1, &text,
-                  (large ? DT_CENTER | DT_WORDBREAK : DT_SINGLELINE | DT_VCENTER) | DT_NOPREFIX);
-        if (focused && index == ribbonFocus_) {
-            RECT f = r;
-            InflateRect(&f, -2, -2);
-            DrawFocusRect(dc, &f);
-        }
-    }
-    SelectObject(dc, oldFont);
-}
-
-bool MailWindow::PostRibbonClick(const std::wstring& id) {
-    for (const auto& item : RibbonItems()) {
-        if (item.view.id != id) continue;
-        const LPARAM at = MAKELPARAM((item.rect.left + item.rect.right) / 2, (item.rect.top + item.rect.bottom) / 2);
-        PostMessageW(ribbon_, WM_MOUSEMOVE, 0, at);
-        PostMessageW(ribbon_, WM_LBUTTONDOWN, MK_LBUTTON, at);
-        PostMessageW(ribbon_, WM_LBUTTONUP, 0, at);
-        return true;
-    }
-    return false;
-}
-
-bool MailWindow::PostRibbonKeys(const std::wstring& id) {
-    const auto items = RibbonItems();
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i].view.id != id) continue;
-        SetFocus(ribbon_);
-        PostMessageW(ribbon_, WM_KEYDOWN, VK_HOME, 0);
-        for (size_t n = 0; n < i; ++n) PostMessageW(ribbon_, WM_KEYDOWN, VK_RIGHT, 0);
-        PostMessageW(ribbon_, WM_KEYDOWN, VK_RETURN, 0);
-        return true;
-    }
-    return false;
-}
-
-LRESULT CALLBACK MailWindow::RibbonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK MainWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE)
         SetWindowLongPtrW(hwnd, GWLP_USERDATA,
                           reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
-    auto* self = reinterpret_cast<MailWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self && msg == WM_NCCREATE) self->ribbon_ = hwnd;
-    if (!self || self->ribbon_ != hwnd) return DefWindowProcW(hwnd, msg, wp, lp);
-    return self->HandleRibbon(msg, wp, lp);
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && msg == WM_NCCREATE) self->hwnd_ = hwnd;
+    if (!self || self->hwnd_ != hwnd) return DefWindowProcW(hwnd, msg, wp, lp);
+    return self->Handle(msg, wp, lp);
 }
 
-LRESULT MailWindow::HandleRibbon(UINT msg, WPARAM wp, LPARAM lp) {
-    return HandleStrip({ribbon_, &ribbonFocus_, &ribbonHot_, &ribbonPressed_, static_cast<int>(RibbonItems().size()),
-                        [this](POINT p) { return RibbonHitTest(p); },
-                        [this](int i) { PressRibbon(RibbonItems()[i].view.id); }, [this](HDC dc) { PaintRibbon(dc); }},
-                       msg, wp, lp);
+LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_SIZE:
+            if (ribbon_) Layout();
+            return 0;
+        case WM_TIMER:
+            if (wp == kRefreshTimer) Refresh();
+            return 0;
+        case WM_COMMAND:
+            switch (LOWORD(wp)) {
+                case IDM_NEW:
+                case IDC_NEW_MAIL:
+                    client_->Open();
+                    return 0;
+                case IDC_REPLY:
+                    Reply();
+                    return 0;
+                case IDC_POP_OUT:
+                    PopOut();
+                    return 0;
+                case IDC_SEND:
+                    SendReply();
+                    return 0;
+                case IDC_DISCARD:
+                    Discard();
+                    return 0;
+                case IDC_INBOX:
+                    if (HIWORD(wp) == LBN_SELCHANGE) Select(Selected());
+                    return 0;
+                case IDM_EXIT:
+                    client_->CloseAll();
+                    return 0;
+            }
+            break;
+        case WM_CLOSE:
+            client_->CloseAll();
+            return 0;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+            break;
+    }
+    return DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+void MailClient::CloseAll() {
+    quitting = true;
+    const bool open = main || !windows.empty();
+    while (!windows.empty()) windows.back()->CloseMail();
+    if (main) {
+        std::unique_ptr<MainWindow> closing = std::move(main);
+        closing->Close();
+    }
+    if (open) PostQuitMessage(0);
+}
+
+ClientWindow* MailClient::WindowOf(HWND top) const {
+    if (main && main->hwnd() == top) return main.get();
+    for (auto& w : windows)
+        if (w->hwnd() == top) return w.get();
+    return nullptr;
+}
+
+// Keytips as Office shows them: while Alt is held the ribbon shows each control's keytip, and typing
+// one presses that control. True when the message was the ribbon's.
+bool KeytipMessage(const MailClient& client, const MSG& msg) {
+    if (msg.message != WM_SYSKEYDOWN && msg.message != WM_SYSKEYUP && msg.message != WM_SYSCHAR) return false;
+    ClientWindow* window = client.WindowOf(GetAncestor(msg.hwnd, GA_ROOT));
+    if (!window) return false;
+    RibbonStrip& ribbon = window->Ribbon();
+    switch (msg.message) {
+        case WM_SYSKEYDOWN:
+            // Only where there are keytips to show: elsewhere Alt opens the menu as usual.
+            if (msg.wParam != VK_MENU || (msg.lParam & (1 << 30)) || !ribbon.HasKeytips()) return false;
+            ribbon.ShowKeytips(true);
+            return true;
+        case WM_SYSKEYUP:
+            if (msg.wParam != VK_MENU || !ribbon.KeytipsShown()) return false;
+            ribbon.ShowKeytips(false);
+            return true;
+        default: {
+            if (!ribbon.KeytipsShown()) return false;
+            const HRESULT hr = ribbon.TypeKeytip(static_cast<wchar_t>(msg.wParam));
+            if (hr == E_INVALIDARG) return false;  // no keytip: a menu's mnemonic, perhaps
+            if (hr != S_FALSE) Say("mail: keytip pressed a ribbon control (0x%08lX)", static_cast<unsigned long>(hr));
+            return true;
+        }
+    }
 }
 
 // --- the script ----------------------------------------------------------------------------------
@@ -1076,8 +1129,17 @@ public:
 
 private:
     bool Run(const Step& step);
+    bool RunMain(const Step& step);
+    bool RunRibbon(const Step& step, ClientWindow* w);
+    // The newest mail window (the bar's steps act there).
     MailWindow* Current() const { return client_->windows.empty() ? nullptr : client_->windows.back().get(); }
+    // Where the ribbon, shot and mail steps act: the main window when chosen, or when no mail window is open.
+    ClientWindow* Target() const {
+        if (mainTarget_ || client_->windows.empty()) return client_->main.get();
+        return Current();
+    }
     MailClient* client_;
+    bool mainTarget_ = false;
     std::vector<Step> steps_;
     size_t next_ = 0;
     double resumeAt_ = 0;
@@ -1106,13 +1168,47 @@ void Script::Tick() {
 }
 
 bool Script::Run(const Step& s) {
-    MailWindow* w = Current();
     const double seconds = s.arg.empty() ? 0 : _wtof(s.arg.c_str());
     if (s.verb == L"wait") {
         resumeAt_ = NowMs() + seconds * 1000;
         return true;
     }
-    if (s.verb == L"newmail") return client_->Open() != nullptr;
+    if (s.verb == L"newmail") {
+        mainTarget_ = false;
+        return client_->Open() != nullptr;
+    }
+    if (s.verb == L"mail") {
+        mainTarget_ = false;
+        return Current() != nullptr;
+    }
+    if (RunMain(s)) return !failed_;
+    if (ClientWindow* t = Target(); t && RunRibbon(s, t)) return !failed_;
+    ClientWindow* t = Target();
+    if (!t) return false;
+    if (s.verb == L"shot") {
+        // In front of any mail window: the screenshot is what the screen shows.
+        SetWindowPos(t->hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        RedrawWindow(t->hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        GdiFlush();
+        const std::wstring path = client_->outDir + L"\\" + s.arg + L".bmp";
+        const bool ok = CaptureWindow(t->hwnd(), path);
+        Say("mail: screenshot %s", Narrow(path).c_str());
+        return ok;
+    }
+    if (s.verb == L"attachments") {
+        const size_t n = t->Mail() ? t->Mail()->GetAttachments().All().size() : 0;
+        Say("mail: %zu attachment(s)%s", n, t->Mail() ? "" : " (no mail is being written there)");
+        return t->Mail() && n == static_cast<size_t>(_wtoi(s.arg.c_str()));
+    }
+    if (s.verb == L"save") return t->SaveEml(s.arg);
+    if (s.verb == L"to") return t->SetField(IDC_TO, s.arg), true;
+    if (s.verb == L"subject") return t->SetField(IDC_SUBJECT, s.arg), true;
+    if (s.verb == L"close") {
+        if (t == client_->main.get()) return client_->CloseAll(), true;
+        return Current()->CloseMail(), true;
+    }
+    // The command bar's steps: a mail window's.
+    MailWindow* w = Current();
     if (!w) return false;
     if (s.verb == L"record") {
         const HRESULT hr = w->Press(w->ButtonTagged(L"Record"));
@@ -1152,14 +1248,6 @@ bool Script::Run(const Step& s) {
         KillTimer(nullptr, timer);
         return SUCCEEDED(hr) && aboutSeen_;
     }
-    if (s.verb == L"shot") {
-        UpdateWindow(w->hwnd());
-        GdiFlush();
-        const std::wstring path = client_->outDir + L"\\" + s.arg + L".bmp";
-        const bool ok = CaptureWindow(w->hwnd(), path);
-        Say("mail: screenshot %s", Narrow(path).c_str());
-        return ok;
-    }
     if (s.verb == L"click") return w->PostMouseClick(s.arg);
     if (s.verb == L"key") return w->PostKeys(s.arg);
     if (s.verb == L"expect") {
@@ -1172,47 +1260,96 @@ bool Script::Run(const Step& s) {
             !b ? "missing" : b->Enabled() ? "enabled" : "disabled");
         return ok;
     }
-    if (s.verb == L"ribbon") return w->PostRibbonClick(s.arg);
-    if (s.verb == L"ribbonkey") return w->PostRibbonKeys(s.arg);
-    if (s.verb == L"expectribbon") {
-        // ID+ : the ribbon button is enabled; ID- : disabled; either way it must be there.
-        if (s.arg.size() < 2) return false;
-        const bool enabled = s.arg.back() == L'+';
-        const std::wstring id = s.arg.substr(0, s.arg.size() - 1);
-        auto b = w->RibbonButton(id);
-        Say("mail: ribbon %s is %s", Narrow(id).c_str(), !b ? "missing" : b->enabled ? "enabled" : "disabled");
-        return b && b->enabled == enabled;
-    }
-    if (s.verb == L"expectdrawn") {
-        // ID+ : the picture's centre is painted in the picture's own colour; ID- : painted grey
-        // instead, as disabled.
-        if (s.arg.size() < 2) return false;
-        const std::wstring id = s.arg.substr(0, s.arg.size() - 1);
-        auto b = w->RibbonButton(id);
-        COLORREF c = 0;
-        if (!b || !b->picture || !w->DrawnPictureCentre(id, &c)) {
-            Say("mail: ribbon %s has no picture drawn", Narrow(id).c_str());
-            return false;
-        }
-        const COLORREF own = b->picture.At(b->picture.height / 2, b->picture.width / 2);
-        const int distance = std::max({std::abs(GetRValue(c) - GetRValue(own)), std::abs(GetGValue(c) - GetGValue(own)),
-                                       std::abs(GetBValue(c) - GetBValue(own))});
-        const int spread = std::max({GetRValue(c), GetGValue(c), GetBValue(c)}) - std::min({GetRValue(c), GetGValue(c), GetBValue(c)});
-        Say("mail: ribbon %s is drawn #%02X%02X%02X (its picture #%02X%02X%02X)", Narrow(id).c_str(), GetRValue(c),
-            GetGValue(c), GetBValue(c), GetRValue(own), GetGValue(own), GetBValue(own));
-        return s.arg.back() == L'+' ? distance <= 8 : distance > 24 && spread < 16;
-    }
-    if (s.verb == L"attachments") {
-        const size_t n = w->Mail()->GetAttachments().All().size();
-        Say("mail: %zu attachment(s)", n);
-        return n == static_cast<size_t>(_wtoi(s.arg.c_str()));
-    }
-    if (s.verb == L"save") return w->SaveEml(s.arg);
-    if (s.verb == L"to") return w->SetField(IDC_TO, s.arg), true;
-    if (s.verb == L"subject") return w->SetField(IDC_SUBJECT, s.arg), true;
-    if (s.verb == L"close") return w->CloseMail(), true;
     Say("script: unknown step");
     return false;
+}
+
+// The main window's steps; false when the step is none of them (failed_ says whether one failed).
+bool Script::RunMain(const Step& s) {
+    static const wchar_t* const verbs[] = {L"main", L"select", L"reply", L"sendreply", L"discard", L"popout"};
+    if (std::none_of(std::begin(verbs), std::end(verbs), [&](const wchar_t* v) { return s.verb == v; })) return false;
+    MainWindow* main = client_->main.get();
+    bool ok = main != nullptr;
+    mainTarget_ = s.verb != L"popout";
+    if (ok && mainTarget_) SetWindowPos(main->hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    if (!ok || s.verb == L"main") {
+    } else if (s.verb == L"select") {
+        ok = main->Select(_wtoi(s.arg.c_str()) - 1);
+    } else if (s.verb == L"reply") {
+        ok = main->Reply();
+    } else if (s.verb == L"sendreply") {
+        ok = main->SendReply() == S_OK;
+    } else if (s.verb == L"discard") {
+        ok = main->Discard();
+    } else {
+        ok = main->PopOut() != nullptr;
+    }
+    if (!ok) failed_ = true;
+    return true;
+}
+
+// The ribbon's steps, on the target window; false when the step is none of them.
+bool Script::RunRibbon(const Step& s, ClientWindow* w) {
+    RibbonStrip& ribbon = w->Ribbon();
+    // ID+ / ID- : what the step expects of the control.
+    const std::wstring id = s.arg.size() >= 2 ? s.arg.substr(0, s.arg.size() - 1) : s.arg;
+    const bool plus = !s.arg.empty() && s.arg.back() == L'+';
+    bool ok = true;
+    if (s.verb == L"ribbon") {
+        ok = ribbon.PostClick(s.arg);
+    } else if (s.verb == L"ribbonkey") {
+        ok = ribbon.PostKeys(s.arg);
+    } else if (s.verb == L"expectgroups") {
+        const size_t n = ribbon.Groups().size();
+        Say("mail: the ribbon shows %zu group(s)", n);
+        ok = n == static_cast<size_t>(_wtoi(s.arg.c_str()));
+    } else if (s.verb == L"expectribbon") {
+        // Either way the control must be there.
+        auto b = ribbon.Button(id);
+        Say("mail: ribbon %s is %s", Narrow(id).c_str(), !b ? "missing" : b->enabled ? "enabled" : "disabled");
+        ok = s.arg.size() >= 2 && b && b->enabled == plus;
+    } else if (s.verb == L"expectpressed") {
+        auto b = ribbon.Button(id);
+        Say("mail: ribbon %s is %s", Narrow(id).c_str(), !b ? "missing" : b->pressed ? "pressed" : "not pressed");
+        ok = s.arg.size() >= 2 && b && b->pressed == plus;
+    } else if (s.verb == L"expectlabel") {
+        const size_t eq = s.arg.find(L'=');
+        auto b = ribbon.Button(s.arg.substr(0, eq));
+        Say("mail: ribbon %s reads \"%s\"", Narrow(s.arg.substr(0, eq)).c_str(), b ? Narrow(b->label).c_str() : "(missing)");
+        ok = eq != std::wstring::npos && b && b->label == s.arg.substr(eq + 1);
+    } else if (s.verb == L"keytips") {
+        ribbon.ShowKeytips(s.arg != L"off");
+        UpdateWindow(ribbon.hwnd());
+        ok = s.arg == L"off" || ribbon.HasKeytips();
+    } else if (s.verb == L"keytip") {
+        // As the user types it: Alt held, the keys, Alt let go.
+        HWND top = w->hwnd();
+        SetForegroundWindow(top);
+        PostMessageW(top, WM_SYSKEYDOWN, VK_MENU, 0x20000001);
+        for (wchar_t c : s.arg) PostMessageW(top, WM_SYSCHAR, c, 0x20000001);
+        PostMessageW(top, WM_SYSKEYUP, VK_MENU, static_cast<LPARAM>(0xC0000001u));
+    } else if (s.verb == L"expectdrawn") {
+        // ID+ : the picture's centre is painted in the picture's own colour; ID- : painted grey
+        // instead, as disabled.
+        auto b = ribbon.Button(id);
+        COLORREF c = 0;
+        if (s.arg.size() < 2 || !b || !b->picture || !ribbon.DrawnPictureCentre(id, &c)) {
+            Say("mail: ribbon %s has no picture drawn", Narrow(id).c_str());
+            ok = false;
+        } else {
+            const COLORREF own = b->picture.At(b->picture.height / 2, b->picture.width / 2);
+            const int distance = std::max({std::abs(GetRValue(c) - GetRValue(own)), std::abs(GetGValue(c) - GetGValue(own)),
+                                           std::abs(GetBValue(c) - GetBValue(own))});
+            const int spread = std::max({GetRValue(c), GetGValue(c), GetBValue(c)}) - std::min({GetRValue(c), GetGValue(c), GetBValue(c)});
+            Say("mail: ribbon %s is drawn #%02X%02X%02X (its picture #%02X%02X%02X)", Narrow(id).c_str(), GetRValue(c),
+                GetGValue(c), GetBValue(c), GetRValue(own), GetGValue(own), GetBValue(own));
+            ok = plus ? distance <= 8 : distance > 24 && spread < 16;
+        }
+    } else {
+        return false;
+    }
+    if (!ok) failed_ = true;
+    return true;
 }
 
 // The About window: the add-in's visible top-level window on this thread, the one that is not a
@@ -1221,7 +1358,7 @@ BOOL CALLBACK FindAbout(HWND hwnd, LPARAM lp) {
     if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId() || !IsWindowVisible(hwnd)) return TRUE;
     wchar_t cls[64];
     GetClassNameW(hwnd, cls, 64);
-    if (std::wstring(cls) == kMailClass) return TRUE;
+    if (std::wstring(cls) == kMailClass || std::wstring(cls) == kMainClass) return TRUE;
     *reinterpret_cast<HWND*>(lp) = hwnd;
     return FALSE;
 }
@@ -1293,12 +1430,10 @@ bool RegisterClasses(HINSTANCE instance) {
     bar.hInstance = instance;
     bar.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     bar.lpszClassName = kBarClass;
-    WNDCLASSEXW ribbon{sizeof ribbon};
-    ribbon.lpfnWndProc = &MailWindow::RibbonProc;
-    ribbon.hInstance = instance;
-    ribbon.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    ribbon.lpszClassName = kRibbonClass;
-    return RegisterClassExW(&mail) && RegisterClassExW(&bar) && RegisterClassExW(&ribbon);
+    WNDCLASSEXW main = mail;
+    main.lpfnWndProc = &MainWindow::Proc;
+    main.lpszClassName = kMainClass;
+    return RegisterClassExW(&mail) && RegisterClassExW(&main) && RegisterClassExW(&bar) && RibbonStrip::Register(instance);
 }
 
 int Run(const std::wstring& outDir, const std::wstring& scriptText) {
@@ -1309,13 +1444,18 @@ int Run(const std::wstring& outDir, const std::wstring& scriptText) {
     client.outDir = outDir;
     client.app = simhost::Make<simhost::Application>();
 
+    // The main window first: Outlook's exists when the add-ins connect.
+    client.main = std::make_unique<MainWindow>(&client, client.app->GetExplorers().Open());
+    if (!client.main->Create()) return 4;
+
     // Starting up as the real client does: every add-in registered to load at start.
     const HRESULT loaded = client.loader.StartUp(client.app.Get());
     for (const auto& a : client.loader.Addins())
-        Say("mail: loaded add-in %s from %s (entered in %s)", Narrow(a.progId).c_str(), Narrow(a.modulePath).c_str(),
-            a.perUser && a.perMachine ? "HKCU and HKLM" : a.perMachine ? "HKLM" : "HKCU");
+        Say("mail: loaded add-in %s from %s", Narrow(a.progId).c_str(), Narrow(a.modulePath).c_str());
     if (FAILED(loaded)) Say("mail: an add-in failed to load (0x%08lX)", static_cast<unsigned long>(loaded));
     if (client.loader.Addins().empty()) Say("mail: no add-in is registered to load at start");
+    client.main->Refresh(true);
+    Say("mail: main window opened; its ribbon groups: %zu", client.main->Ribbon().Groups().size());
 
     ACCEL keys[] = {{FCONTROL | FVIRTKEY, 'N', IDM_NEW}, {FCONTROL | FVIRTKEY, 'S', IDM_SAVE},
                     {FCONTROL | FVIRTKEY, 'W', IDM_CLOSE}};
@@ -1333,6 +1473,7 @@ int Run(const std::wstring& outDir, const std::wstring& scriptText) {
         if (script) SetTimer(nullptr, 0, 50, &ScriptTimer);
         MSG msg;
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (KeytipMessage(client, msg)) continue;
             HWND top = GetAncestor(msg.hwnd, GA_ROOT);
             if (top && TranslateAcceleratorW(top, client.accelerators, &msg)) continue;
             if (top && IsDialogMessageW(top, &msg)) continue;

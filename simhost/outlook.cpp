@@ -12,6 +12,9 @@ using pvl::DispMember;
 
 // What Outlook answers when a sent item is changed: "The item has been moved or deleted."
 constexpr HRESULT kItemSent = static_cast<HRESULT>(0x8004010A);
+// What a method Outlook forbids on an inline response answers. Outlook raises an error whose number
+// is not documented; any failure will do, as long as it is one.
+constexpr HRESULT kNotForInlineResponse = E_ABORT;
 using pvl::ReturnBool;
 using pvl::ReturnLong;
 using pvl::ReturnObject;
@@ -56,6 +59,12 @@ HRESULT MailItem::Send() {
     return S_OK;
 }
 
+void MailItem::Discard() {
+    discarded_ = true;
+    inline_ = false;
+    attachments_->Freeze();
+}
+
 std::span<const DispMember> MailItem::Members() const {
     static const DispMember m[] = {
         {L"Attachments", id::MailItem_Attachments}, {L"Class", id::Item_Class}, {L"Send", id::MailItem_Send}};
@@ -67,6 +76,8 @@ HRESULT MailItem::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VA
     switch (dispid) {
         case id::MailItem_Send:
             RETURN_IF_FAILED(EnterCall(L"Send", params));
+            if (inline_) return kNotForInlineResponse;
+            if (discarded_) return kItemSent;
             return Send();
         case id::MailItem_Attachments:
             RETURN_IF_FAILED(EnterGet(L"Attachments"));
@@ -233,7 +244,7 @@ HRESULT Attachments::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params,
 // --- Inspectors --------------------------------------------------------------------------------------
 
 Inspector::Inspector(Inspectors* owner, IDispatch* item)
-    : EventSource(L"Inspector"), owner_(owner), item_(item), bars_(Make<CommandBars>()) {
+    : HostWindow(L"Inspector"), owner_(owner), item_(item), bars_(Make<CommandBars>()) {
     AddEvents(pvl::host::DIID_InspectorEvents_10);
     AddEvents(pvl::host::DIID_InspectorEvents);
 }
@@ -343,7 +354,7 @@ ComPtr<Inspector> Inspectors::Open(IDispatch* item, HWND window) {
     arg.pdispVal = static_cast<IDispatch*>(inspector.Get());
     Raise(pvl::host::DIID_InspectorsEvents, id::InspectorsEvents_NewInspector, &arg, 1);
     // A handler may have closed the window already.
-    if (observer_ && !inspector->IsClosed()) observer_->InspectorOpened(inspector.Get());
+    if (observer_ && !inspector->IsClosed()) observer_->WindowOpened(inspector.Get());
     return inspector;
 }
 
@@ -354,7 +365,7 @@ HRESULT Inspectors::RaiseNewInspector(VARIANT* arg) {
 void Inspectors::Remove(Inspector* inspector) {
     for (auto it = items_.begin(); it != items_.end(); ++it)
         if (it->Get() == inspector) {
-            if (observer_) observer_->InspectorClosed(inspector);
+            if (observer_) observer_->WindowClosed(inspector);
             inspector->Orphan();
             items_.erase(it);
             return;
@@ -383,13 +394,250 @@ HRESULT Inspectors::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, 
     return DISP_E_MEMBERNOTFOUND;
 }
 
+// --- Explorers -----------------------------------------------------------------------------------------
+
+// The contextual tab set Outlook's main window shows while a reply is written inline.
+constexpr wchar_t kComposeTools[] = L"TabComposeTools";
+
+Explorer::Explorer(Explorers* owner, Inspectors* inspectors)
+    : HostWindow(L"Explorer"), owner_(owner), inspectors_(inspectors) {
+    AddEvents(pvl::host::DIID_ExplorerEvents_10);
+}
+
+Explorer::~Explorer() = default;
+
+CommandBars& Explorer::Bars() {
+    if (!bars_) bars_ = Make<CommandBars>();
+    return *bars_.Get();
+}
+
+const QITAB* Explorer::Interfaces() {
+    static const QITAB table[] = {QITABENT(Explorer, IDispatch),
+                                  QITABENTMULTI2(Explorer, pvl::host::IID_Explorer, IDispatch),
+                                  QITABENT(Explorer, IConnectionPointContainer),
+                                  QITABENT(Explorer, IOleWindow), {}};
+    return table;
+}
+
+const wchar_t* Explorer::HostInterfaceName(REFIID riid) const {
+    return IsEqualIID(riid, pvl::host::IID_Explorer) ? L"_Explorer" : nullptr;
+}
+
+bool Explorer::ShowsTabSet(const std::wstring& tabSet) const { return inline_ && !closed_ && tabSet == kComposeTools; }
+
+void Explorer::TabSetsChanged() {
+    if (owner_ && owner_->Observer()) owner_->Observer()->TabSetsChanged(this);
+}
+
+IFACEMETHODIMP Explorer::GetWindow(HWND* out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    RETURN_IF_FAILED(Enter(L"GetWindow", L"call"));
+    if (!hwnd_) return E_FAIL;
+    *out = hwnd_;
+    return S_OK;
+}
+
+ComPtr<MailItem> Explorer::Reply(MailItem* received) {
+    if (closed_ || !received) return nullptr;
+    ComPtr<Explorer> keep(this);
+    if (inline_) SelectOther();
+    if (closed_) return nullptr;
+    auto reply = Make<MailItem>();
+    reply->SetInline(true);
+    inline_ = reply;
+    // Undocumented which comes first, the Message tab or the event. The harsher reading: the tab
+    // appears (and asks its callbacks) before InlineResponse is raised, so an add-in that does not
+    // invalidate on InlineResponse shows what it knew before.
+    TabSetsChanged();
+    VARIANT arg;
+    arg.vt = VT_DISPATCH;
+    arg.pdispVal = static_cast<IDispatch*>(reply.Get());
+    Raise(pvl::host::DIID_ExplorerEvents_10, id::ExplorerEvents_InlineResponse, &arg, 1);
+    return inline_ == reply ? reply : nullptr;
+}
+
+HRESULT Explorer::RaiseInlineResponse(VARIANT* arg) {
+    return Raise(pvl::host::DIID_ExplorerEvents_10, id::ExplorerEvents_InlineResponse, arg, arg ? 1 : 0);
+}
+
+ComPtr<MailItem> Explorer::CloseInline() {
+    ComPtr<MailItem> reply = std::move(inline_);
+    inline_.Reset();
+    if (!reply) return reply;
+    reply->SetInline(false);
+    ComPtr<Explorer> keep(this);
+    TabSetsChanged();
+    // The type library gives InlineResponseClose no argument. The harsher reading: ActiveInlineResponse
+    // already answers Nothing while it runs, so an add-in must remember the reply from InlineResponse.
+    Raise(pvl::host::DIID_ExplorerEvents_10, id::ExplorerEvents_InlineResponseClose);
+    return reply;
+}
+
+HRESULT Explorer::SendInline() {
+    if (!inline_) return E_UNEXPECTED;
+    ComPtr<Explorer> keep(this);
+    ComPtr<MailItem> reply = inline_;
+    // The mail's Send first; a handler that cancels it leaves the reply inline.
+    RETURN_IF_FAILED(reply->Send());
+    if (!reply->Sent()) return S_FALSE;
+    // In the Outbox before the pane closes (the harsher reading): an attachment added during
+    // InlineResponseClose would not go with the mail, and is refused.
+    if (inline_ == reply) CloseInline();
+    return S_OK;
+}
+
+HRESULT Explorer::DiscardInline() {
+    if (!inline_) return E_UNEXPECTED;
+    ComPtr<MailItem> reply = CloseInline();
+    reply->Discard();
+    return S_OK;
+}
+
+HRESULT Explorer::SelectOther() {
+    if (!inline_) return E_UNEXPECTED;
+    ComPtr<MailItem> reply = CloseInline();
+    reply->KeepAsDraft();
+    drafts_.push_back(reply);
+    return S_OK;
+}
+
+ComPtr<Inspector> Explorer::PopOut() {
+    if (!inline_) return nullptr;
+    ComPtr<Explorer> keep(this);
+    ComPtr<MailItem> reply = CloseInline();
+    if (!inspectors_) return nullptr;
+    return inspectors_->Open(static_cast<IDispatch*>(reply.Get()));
+}
+
+HRESULT Explorer::CloseWindow() {
+    if (closed_) return S_OK;
+    ComPtr<Explorer> keep(this);
+    if (inline_) SelectOther();
+    if (closed_) return S_OK;  // a handler closed it meanwhile
+    closed_ = true;
+    const HRESULT hr = Raise(pvl::host::DIID_ExplorerEvents_10, id::ExplorerEvents_Close);
+    if (owner_) owner_->Remove(this);
+    return hr == CONNECT_E_NOCONNECTION ? S_OK : hr;
+}
+
+void Explorer::Activate() {
+    if (closed_ || !owner_) return;
+    ComPtr<Explorer> keep(this);
+    owner_->SetActive(this);
+    Raise(pvl::host::DIID_ExplorerEvents_10, id::ExplorerEvents_Activate);
+}
+
+std::span<const DispMember> Explorer::Members() const {
+    static const DispMember m[] = {{L"ActiveInlineResponse", id::Explorer_ActiveInlineResponse},
+                                   {L"Class", id::Item_Class},
+                                   {L"Close", id::Explorer_Close},
+                                   {L"CommandBars", id::Explorer_CommandBars}};
+    return m;
+}
+
+HRESULT Explorer::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
+    switch (dispid) {
+        case id::Explorer_ActiveInlineResponse:
+            RETURN_IF_FAILED(EnterGet(L"ActiveInlineResponse"));
+            // Nothing is a null VT_DISPATCH, as Outlook answers it.
+            return ReturnObject(inline_ ? static_cast<IDispatch*>(inline_.Get()) : nullptr, result);
+        case id::Item_Class:
+            RETURN_IF_FAILED(EnterGet(L"Class"));
+            return ReturnLong(pvl::host::olExplorer, result);
+        case id::Explorer_CommandBars:
+            RETURN_IF_FAILED(EnterGet(L"CommandBars"));
+            return ReturnObject(&Bars(), result);
+        case id::Explorer_Close:
+            RETURN_IF_FAILED(EnterCall(L"Close", params));
+            return CloseWindow();
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+Explorers::Explorers(Inspectors* inspectors) : EventSource(L"Explorers"), inspectors_(inspectors) {
+    AddEvents(pvl::host::DIID_ExplorersEvents);
+}
+
+Explorers::~Explorers() {
+    for (auto& e : items_) e->Orphan();
+}
+
+const QITAB* Explorers::Interfaces() {
+    static const QITAB table[] = {QITABENT(Explorers, IDispatch),
+                                  QITABENTMULTI2(Explorers, pvl::host::IID_Explorers, IDispatch),
+                                  QITABENT(Explorers, IConnectionPointContainer), {}};
+    return table;
+}
+
+const wchar_t* Explorers::HostInterfaceName(REFIID riid) const {
+    return IsEqualIID(riid, pvl::host::IID_Explorers) ? L"_Explorers" : nullptr;
+}
+
+ComPtr<Explorer> Explorers::Open() {
+    auto explorer = Make<Explorer>(this, inspectors_);
+    items_.push_back(explorer);
+    active_ = explorer.Get();
+    VARIANT arg;
+    arg.vt = VT_DISPATCH;
+    arg.pdispVal = static_cast<IDispatch*>(explorer.Get());
+    Raise(pvl::host::DIID_ExplorersEvents, id::ExplorersEvents_NewExplorer, &arg, 1);
+    if (observer_ && !explorer->IsClosed()) observer_->WindowOpened(explorer.Get());
+    return explorer;
+}
+
+HRESULT Explorers::RaiseNewExplorer(VARIANT* arg) {
+    return Raise(pvl::host::DIID_ExplorersEvents, id::ExplorersEvents_NewExplorer, arg, arg ? 1 : 0);
+}
+
+void Explorers::Remove(Explorer* explorer) {
+    for (auto it = items_.begin(); it != items_.end(); ++it)
+        if (it->Get() == explorer) {
+            if (observer_) observer_->WindowClosed(explorer);
+            explorer->Orphan();
+            items_.erase(it);
+            // Another main window comes to the front, as in Outlook.
+            if (active_ == explorer) active_ = items_.empty() ? nullptr : items_.back().Get();
+            return;
+        }
+}
+
+std::span<const DispMember> Explorers::Members() const {
+    static const DispMember m[] = {{L"Count", id::Explorers_Count}, {L"Item", id::Explorers_Item}};
+    return m;
+}
+
+HRESULT Explorers::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
+    switch (dispid) {
+        case id::Explorers_Count:
+            RETURN_IF_FAILED(EnterGet(L"Count"));
+            return ReturnLong(static_cast<long>(items_.size()), result);
+        case id::Explorers_Item: {
+            RETURN_IF_FAILED(EnterCall(L"Item", params));
+            pvl::Variant n;
+            RETURN_IF_FAILED(pvl::GetArg(params, 0, VT_I4, n.put()));
+            if (n.ref().lVal < 1 || n.ref().lVal > static_cast<long>(items_.size())) return DISP_E_BADINDEX;
+            return ReturnObject(items_[n.ref().lVal - 1].Get(), result);
+        }
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+// --- Application ---------------------------------------------------------------------------------------
+
 Application::Application()
-    : HostObject(L"Application"), inspectors_(Make<Inspectors>()), ribbon_(std::make_unique<Ribbon>(inspectors_.Get())) {
+    : HostObject(L"Application"), inspectors_(Make<Inspectors>()), explorers_(Make<Explorers>(inspectors_.Get())),
+      ribbon_(std::make_unique<Ribbon>(inspectors_.Get(), explorers_.Get())) {
     inspectors_->SetObserver(ribbon_.get());
+    explorers_->SetObserver(ribbon_.get());
 }
 
 Application::~Application() {
     inspectors_->SetObserver(nullptr);
+    explorers_->SetObserver(nullptr);
+    explorers_->Orphan();
     ribbon_.reset();
 }
 
@@ -406,17 +654,32 @@ const wchar_t* Application::HostInterfaceName(REFIID riid) const {
 void Application::CloseAll() {
     auto open = inspectors_->All();
     for (auto& i : open) i->CloseWindow();
+    auto main = explorers_->All();
+    for (auto& e : main) e->CloseWindow();
 }
 
 std::span<const DispMember> Application::Members() const {
-    static const DispMember m[] = {{L"Inspectors", id::Application_Inspectors}};
+    static const DispMember m[] = {{L"ActiveExplorer", id::Application_ActiveExplorer},
+                                   {L"Explorers", id::Application_Explorers},
+                                   {L"Inspectors", id::Application_Inspectors}};
     return m;
 }
 
-HRESULT Application::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS*, VARIANT* result) {
-    if (dispid != id::Application_Inspectors || IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
-    RETURN_IF_FAILED(EnterGet(L"Inspectors"));
-    return ReturnObject(inspectors_.Get(), result);
+HRESULT Application::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
+    switch (dispid) {
+        case id::Application_Inspectors:
+            RETURN_IF_FAILED(EnterGet(L"Inspectors"));
+            return ReturnObject(inspectors_.Get(), result);
+        case id::Application_Explorers:
+            RETURN_IF_FAILED(EnterGet(L"Explorers"));
+            return ReturnObject(explorers_.Get(), result);
+        case id::Application_ActiveExplorer:
+            // Nothing (a null VT_DISPATCH) when no main window is open.
+            RETURN_IF_FAILED(EnterCall(L"ActiveExplorer", params));
+            return ReturnObject(explorers_->Active(), result);
+    }
+    return DISP_E_MEMBERNOTFOUND;
 }
 
 }  // namespace simhost

@@ -24,17 +24,23 @@ constexpr IID kIXMLDOMDocument = {0x2933bf81, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00,
 constexpr UINT kRequery = WM_APP + 1;
 constexpr wchar_t kWindowClass[] = L"ParvalineSimRibbon";
 
-// The ribbon each kind of window loads, and the built-in tabs the add-in may add groups to.
+// The ribbon each kind of window loads, and the built-in tabs the add-in may add groups to: only ids
+// Outlook has for that ribbon (its published control-id lists), so that XML naming a tab Outlook
+// lacks fails here as it fails there.
 struct RibbonKind {
-    long itemClass;
+    long itemClass;  // the item's class; olExplorer for the main window
     bool received;
     const wchar_t* ribbonId;
-    const wchar_t* tab;  // the window's own tab
+    const wchar_t* tab;         // the window's own tab
+    const wchar_t* tabSet;      // a contextual tab set modelled in this window, or null
+    const wchar_t* tabSetTab;   // its built-in tab
 };
 constexpr RibbonKind kRibbonKinds[] = {
-    {pvl::host::olMail, false, pvl::host::kRibbonMailCompose, L"TabNewMailMessage"},
-    {pvl::host::olMail, true, pvl::host::kRibbonMailRead, L"TabReadMessage"},
-    {pvl::host::olContact, false, pvl::host::kRibbonContact, L"TabContact"},
+    {pvl::host::olMail, false, pvl::host::kRibbonMailCompose, L"TabNewMailMessage", nullptr, nullptr},
+    {pvl::host::olMail, true, pvl::host::kRibbonMailRead, L"TabReadMessage", nullptr, nullptr},
+    {pvl::host::olContact, false, pvl::host::kRibbonContact, L"TabContact", nullptr, nullptr},
+    // The main window: its Home tab, and the tab set it shows while a reply is written inline.
+    {pvl::host::olExplorer, false, pvl::host::kRibbonExplorer, L"TabMail", L"TabComposeTools", L"TabMessage"},
 };
 // Every window's ribbon also has the Add-ins tab (where command bars appear).
 constexpr wchar_t kAddInsTab[] = L"TabAddIns";
@@ -54,7 +60,29 @@ constexpr QueryRow kQueries[] = {
     {L"getVisible", Answer::Bool, [](RibbonButtonView& v, const VARIANT& r, ReceivedPicture&&) { v.visible = r.boolVal != VARIANT_FALSE; }},
     {L"getScreentip", Answer::Text, [](RibbonButtonView& v, const VARIANT& r, ReceivedPicture&&) { v.screentip = r.bstrVal ? r.bstrVal : L""; }},
     {L"getSupertip", Answer::Text, [](RibbonButtonView& v, const VARIANT& r, ReceivedPicture&&) { v.supertip = r.bstrVal ? r.bstrVal : L""; }},
+    {L"getPressed", Answer::Bool, [](RibbonButtonView& v, const VARIANT& r, ReceivedPicture&&) { v.pressed = r.boolVal != VARIANT_FALSE; }},
 };
+
+// The controls a group may hold, and the callbacks each one takes (the schema's attribute groups:
+// a labelControl has no action, no picture and no keytip; only a toggleButton has getPressed).
+struct ControlKind {
+    const wchar_t* element;
+    bool sized, keytip, pressable;
+    std::vector<const wchar_t*> callbacks;
+};
+const ControlKind kControlKinds[] = {
+    {L"button", true, true, true,
+     {L"onAction", L"getEnabled", L"getImage", L"getLabel", L"getVisible", L"getScreentip", L"getSupertip"}},
+    {L"toggleButton", true, true, true,
+     {L"onAction", L"getEnabled", L"getImage", L"getLabel", L"getVisible", L"getScreentip", L"getSupertip", L"getPressed"}},
+    {L"labelControl", false, false, false, {L"getEnabled", L"getLabel", L"getVisible", L"getScreentip", L"getSupertip"}},
+};
+
+const ControlKind* ControlKindOf(const std::wstring& element) {
+    for (const ControlKind& k : kControlKinds)
+        if (element == k.element) return &k;
+    return nullptr;
+}
 
 std::wstring Hex(HRESULT hr) {
     wchar_t buf[16];
@@ -68,7 +96,15 @@ bool IsCallbackAttribute(const std::wstring& name) {
     return name.rfind(L"get", 0) == 0 || name.rfind(L"on", 0) == 0 || name == L"loadImage";
 }
 
-const RibbonKind* KindOf(const Inspector* inspector) {
+const RibbonKind* KindByRibbonId(const std::wstring& ribbonId) {
+    for (const RibbonKind& k : kRibbonKinds)
+        if (ribbonId == k.ribbonId) return &k;
+    return nullptr;
+}
+
+const RibbonKind* KindOf(const HostWindow* window) {
+    if (dynamic_cast<const Explorer*>(window)) return KindByRibbonId(pvl::host::kRibbonExplorer);
+    auto* inspector = dynamic_cast<const Inspector*>(window);
     // Read from the host's own item, not through the add-in's interfaces, so nothing is logged.
     auto* item = dynamic_cast<Item*>(inspector ? inspector->CurrentItem() : nullptr);
     if (!item) return nullptr;
@@ -331,12 +367,13 @@ std::wstring RibbonCallback::Text() const {
     if (name != attribute) t += L"=" + name;
     if (!control.empty()) t += L" " + control;
     if (!window.empty()) t += L" " + window;
+    if (!args.empty()) t += L" (" + args + L")";
     if (FAILED(hr)) return t + L" failed " + Hex(hr);
     if (!result.empty()) t += L" -> " + result;
     return t;
 }
 
-Ribbon::Ribbon(Inspectors* inspectors) : inspectors_(inspectors) {}
+Ribbon::Ribbon(Inspectors* inspectors, Explorers* explorers) : inspectors_(inspectors), explorers_(explorers) {}
 
 Ribbon::~Ribbon() { Detach(); }
 
@@ -363,7 +400,14 @@ HRESULT Ribbon::Attach(IUnknown* addin, const std::wstring& name) {
                                         GetModuleHandleW(nullptr), nullptr));
     if (messages_) SetWindowLongPtrW(messages_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
-    if (inspectors_) {
+    // Outlook asks for its main window's ribbon at start-up, whether or not a main window is open.
+    if (extensibility_) CustomisationFor(pvl::host::kRibbonExplorer);
+    if (explorers_ && Attached()) {
+        auto open = explorers_->All();
+        for (auto& explorer : open)
+            if (!explorer->IsClosed()) Load(explorer.Get());
+    }
+    if (inspectors_ && Attached()) {
         auto open = inspectors_->All();
         for (auto& inspector : open)
             if (!inspector->IsClosed()) Load(inspector.Get());
@@ -420,17 +464,41 @@ void Ribbon::XmlError(const std::wstring& what) {
     errors_.push_back(L"Error found in Custom UI XML of " + Quoted(name_) + L": " + what);
 }
 
-void Ribbon::InspectorOpened(Inspector* inspector) {
+void Ribbon::WindowOpened(HostWindow* host) {
     if (!Attached()) return;
-    Load(inspector);
+    Load(host);
 }
 
-void Ribbon::InspectorClosed(Inspector* inspector) {
-    auto it = std::find_if(windows_.begin(), windows_.end(), [&](auto& w) { return w->inspector.Get() == inspector; });
+void Ribbon::WindowClosed(HostWindow* host) {
+    auto it = std::find_if(windows_.begin(), windows_.end(), [&](auto& w) { return w->host.Get() == host; });
     if (it == windows_.end()) return;
     (*it)->closed = true;
     windows_.erase(it);
     ++generation_;
+}
+
+void Ribbon::TabSetsChanged(HostWindow* host) {
+    auto window = WindowOf(host);
+    if (!window || !Attached()) return;
+    auto c = customisations_.find(window->ribbonId);
+    if (c == customisations_.end() || !c->second.valid) return;
+    const std::vector<Group> groups = c->second.groups;  // a callback may detach the ribbon
+    std::vector<Group> appeared;
+    std::set<std::wstring> now;
+    for (const Group& g : groups) {
+        if (g.tabSet.empty() || !host->ShowsTabSet(g.tabSet)) continue;
+        now.insert(g.tabSet);
+        if (!window->tabSets.count(g.tabSet)) appeared.push_back(g);
+    }
+    // A tab set that went takes its controls' pending re-queries with it; one that came is asked
+    // afresh, as Office asks a tab's controls when the tab appears.
+    std::erase_if(window->dirty, [&](const std::wstring& id) {
+        const Group* g = GroupOf(window->ribbonId, id);
+        return g && !g->tabSet.empty() && !now.count(g->tabSet);
+    });
+    window->tabSets = now;
+    ++generation_;
+    Show(window, appeared);
 }
 
 Ribbon::Customisation* Ribbon::CustomisationFor(const std::wstring& ribbonId) {
@@ -463,7 +531,7 @@ Ribbon::Customisation* Ribbon::CustomisationFor(const std::wstring& ribbonId) {
         arg.vt = VT_DISPATCH;
         arg.pdispVal = static_cast<IRibbonUI*>(ui.Get());
         pvl::Variant result;
-        const HRESULT loaded = Call(L"onLoad", onLoad, L"", L"", &arg, 1, result.put());
+        const HRESULT loaded = Call(L"onLoad", onLoad, L"", L"", {}, &arg, 1, result.put());
         if (!Attached()) return nullptr;
         if (FAILED(loaded)) {
             RuntimeError(L"An error occurred while calling the callback: " + Quoted(onLoad.name) + L" (" + Hex(loaded) + L")");
@@ -545,7 +613,7 @@ HRESULT Ribbon::Parse(const std::wstring& ribbonId, const std::wstring& xml, Cus
         if (!ids.insert(id).second) fail(L"the id " + Quoted(id) + L" is used more than once");
     };
     auto callbacksOf = [&](std::map<std::wstring, std::wstring>& attributes, const std::wstring& where,
-                           std::initializer_list<const wchar_t*> allowed, std::map<std::wstring, Callback>* into) {
+                           const std::vector<const wchar_t*>& allowed, std::map<std::wstring, Callback>* into) {
         for (auto it = attributes.begin(); it != attributes.end();) {
             if (!IsCallbackAttribute(it->first)) {
                 ++it;
@@ -559,77 +627,112 @@ HRESULT Ribbon::Parse(const std::wstring& ribbonId, const std::wstring& xml, Cus
         }
     };
 
-    const RibbonKind* kind = nullptr;
-    for (const RibbonKind& k : kRibbonKinds)
-        if (ribbonId == k.ribbonId) kind = &k;
+    const RibbonKind* kind = KindByRibbonId(ribbonId);
 
     auto rootAttributes = Attributes(root);
     std::map<std::wstring, Callback> rootCallbacks;
     callbacksOf(rootAttributes, L"customUI", {L"onLoad"}, &rootCallbacks);
     if (rootCallbacks.count(L"onLoad")) out->onLoad = rootCallbacks[L"onLoad"];
 
+    // One tab and its groups: a built-in tab by idMso (one this window has, in its tab set when
+    // inside one), or the add-in's own by id.
+    auto parseTab = [&](IXMLDOMNode* tab, const std::wstring& tabSet, const wchar_t* builtIn) {
+        auto tabAttributes = Attributes(tab);
+        std::wstring tabId = Take(tabAttributes, L"idMso");
+        if (!tabId.empty()) {
+            const bool known = tabSet.empty() ? tabId == kAddInsTab || (kind && tabId == kind->tab) : builtIn && tabId == builtIn;
+            if (!known) fail(L"Unknown Office control ID: " + Quoted(tabId));
+        } else {
+            tabId = Take(tabAttributes, L"id");
+            if (tabId.empty()) fail(L"a tab has neither id nor idMso");
+            uniqueId(tabId);
+        }
+        for (auto& groupNode : Children(tab)) {
+            if (!element(groupNode.Get(), L"group")) {
+                fail(L"unexpected element " + Quoted(NodeText(groupNode.Get(), &IXMLDOMNode::get_nodeName)) +
+                     L" in tab " + Quoted(tabId));
+                continue;
+            }
+            auto groupAttributes = Attributes(groupNode.Get());
+            Group group;
+            group.tab = tabId;
+            group.tabSet = tabSet;
+            group.id = Take(groupAttributes, L"id");
+            group.label = Take(groupAttributes, L"label");
+            if (group.id.empty()) fail(L"a group in tab " + Quoted(tabId) + L" has no id");
+            uniqueId(group.id);
+            std::map<std::wstring, Callback> none;
+            callbacksOf(groupAttributes, L"group " + Quoted(group.id), {}, &none);
+            for (auto& node : Children(groupNode.Get())) {
+                const std::wstring elementName = NodeText(node.Get(), &IXMLDOMNode::get_baseName);
+                const ControlKind* controlKind = ControlKindOf(elementName);
+                if (!controlKind || NodeText(node.Get(), &IXMLDOMNode::get_namespaceURI) != ns) {
+                    fail(L"the element " + Quoted(NodeText(node.Get(), &IXMLDOMNode::get_nodeName)) + L" in group " +
+                         Quoted(group.id) + L" is not modelled by this host");
+                    continue;
+                }
+                auto a = Attributes(node.Get());
+                Control c;
+                c.kind = controlKind->element;
+                const std::wstring what = c.kind + L" ";
+                c.id = Take(a, L"id");
+                if (c.id.empty()) fail(L"a " + what + L"in group " + Quoted(group.id) + L" has no id");
+                uniqueId(c.id);
+                c.tag = Take(a, L"tag");
+                c.label = Take(a, L"label");
+                c.screentip = Take(a, L"screentip");
+                c.supertip = Take(a, L"supertip");
+                const bool hasKeytip = a.count(L"keytip") != 0;
+                c.keytip = Take(a, L"keytip");
+                // The schema's ST_Keytip: a token of 1 to 3 characters; Office refuses the document
+                // otherwise, with the validator's words.
+                if (hasKeytip && !controlKind->keytip)
+                    fail(L"The 'keytip' attribute is not allowed on " + what + Quoted(c.id));
+                else if (hasKeytip && (c.keytip.empty() || c.keytip.size() > 3 ||
+                                       std::any_of(c.keytip.begin(), c.keytip.end(), [](wchar_t ch) { return iswspace(ch); })))
+                    fail(L"The 'keytip' attribute is invalid - The value " + Quoted(c.keytip) +
+                         L" is invalid according to its datatype 'ST_Keytip' (1 to 3 characters, no space), on " + what +
+                         Quoted(c.id));
+                const std::wstring size = Take(a, L"size");
+                if (!size.empty() && !controlKind->sized)
+                    fail(L"The 'size' attribute is not allowed on " + what + Quoted(c.id));
+                else if (!size.empty() && size != L"normal" && size != L"large")
+                    fail(L"the size " + Quoted(size) + L" of " + what + Quoted(c.id) + L" is not valid");
+                if (!size.empty()) c.size = size;
+                c.enabled = ReadBool(Take(a, L"enabled"), true);
+                c.visible = ReadBool(Take(a, L"visible"), true);
+                callbacksOf(a, what + Quoted(c.id), controlKind->callbacks, &c.callbacks);
+                group.controls.push_back(std::move(c));
+            }
+            out->groups.push_back(std::move(group));
+        }
+    };
+
     for (auto& part : Children(root)) {
         if (!element(part.Get(), L"ribbon")) continue;  // backstage, context menus: not in this window
         for (auto& tabs : Children(part.Get())) {
-            if (!element(tabs.Get(), L"tabs")) continue;
-            for (auto& tab : Children(tabs.Get())) {
-                if (!element(tab.Get(), L"tab")) {
-                    fail(L"unexpected element " + Quoted(NodeText(tab.Get(), &IXMLDOMNode::get_nodeName)) + L" in tabs");
+            const bool contextual = element(tabs.Get(), L"contextualTabs");
+            if (!contextual && !element(tabs.Get(), L"tabs")) continue;
+            for (auto& node : Children(tabs.Get())) {
+                if (!contextual) {
+                    if (element(node.Get(), L"tab")) parseTab(node.Get(), {}, nullptr);
+                    else fail(L"unexpected element " + Quoted(NodeText(node.Get(), &IXMLDOMNode::get_nodeName)) + L" in tabs");
                     continue;
                 }
-                auto tabAttributes = Attributes(tab.Get());
-                std::wstring tabId = Take(tabAttributes, L"idMso");
-                if (!tabId.empty()) {
-                    if (tabId != kAddInsTab && (!kind || tabId != kind->tab))
-                        fail(L"Unknown Office control ID: " + Quoted(tabId));
-                } else {
-                    tabId = Take(tabAttributes, L"id");
-                    if (tabId.empty()) fail(L"a tab has neither id nor idMso");
-                    uniqueId(tabId);
+                // <contextualTabs><tabSet idMso="..."><tab .../></tabSet>: only tab sets the window has.
+                if (!element(node.Get(), L"tabSet")) {
+                    fail(L"unexpected element " + Quoted(NodeText(node.Get(), &IXMLDOMNode::get_nodeName)) + L" in contextualTabs");
+                    continue;
                 }
-                for (auto& groupNode : Children(tab.Get())) {
-                    if (!element(groupNode.Get(), L"group")) {
-                        fail(L"unexpected element " + Quoted(NodeText(groupNode.Get(), &IXMLDOMNode::get_nodeName)) +
-                             L" in tab " + Quoted(tabId));
-                        continue;
-                    }
-                    auto groupAttributes = Attributes(groupNode.Get());
-                    Group group;
-                    group.tab = tabId;
-                    group.id = Take(groupAttributes, L"id");
-                    group.label = Take(groupAttributes, L"label");
-                    if (group.id.empty()) fail(L"a group in tab " + Quoted(tabId) + L" has no id");
-                    uniqueId(group.id);
-                    std::map<std::wstring, Callback> none;
-                    callbacksOf(groupAttributes, L"group " + Quoted(group.id), {}, &none);
-                    for (auto& node : Children(groupNode.Get())) {
-                        if (!element(node.Get(), L"button")) {
-                            fail(L"the element " + Quoted(NodeText(node.Get(), &IXMLDOMNode::get_nodeName)) +
-                                 L" in group " + Quoted(group.id) + L" is not modelled by this host");
-                            continue;
-                        }
-                        auto a = Attributes(node.Get());
-                        Control c;
-                        c.id = Take(a, L"id");
-                        if (c.id.empty()) fail(L"a button in group " + Quoted(group.id) + L" has no id");
-                        uniqueId(c.id);
-                        c.tag = Take(a, L"tag");
-                        c.label = Take(a, L"label");
-                        c.screentip = Take(a, L"screentip");
-                        c.supertip = Take(a, L"supertip");
-                        const std::wstring size = Take(a, L"size");
-                        if (!size.empty() && size != L"normal" && size != L"large")
-                            fail(L"the size " + Quoted(size) + L" of button " + Quoted(c.id) + L" is not valid");
-                        if (!size.empty()) c.size = size;
-                        c.enabled = ReadBool(Take(a, L"enabled"), true);
-                        c.visible = ReadBool(Take(a, L"visible"), true);
-                        callbacksOf(a, L"button " + Quoted(c.id),
-                                    {L"onAction", L"getEnabled", L"getImage", L"getLabel", L"getVisible", L"getScreentip",
-                                     L"getSupertip"},
-                                    &c.callbacks);
-                        group.controls.push_back(std::move(c));
-                    }
-                    out->groups.push_back(std::move(group));
+                auto setAttributes = Attributes(node.Get());
+                const std::wstring tabSet = Take(setAttributes, L"idMso");
+                if (tabSet.empty() || !kind || !kind->tabSet || tabSet != kind->tabSet) {
+                    fail(L"Unknown Office control ID: " + Quoted(tabSet));
+                    continue;
+                }
+                for (auto& tab : Children(node.Get())) {
+                    if (element(tab.Get(), L"tab")) parseTab(tab.Get(), tabSet, kind->tabSetTab);
+                    else fail(L"unexpected element " + Quoted(NodeText(tab.Get(), &IXMLDOMNode::get_nodeName)) + L" in tabSet " + Quoted(tabSet));
                 }
             }
         }
@@ -646,8 +749,9 @@ HRESULT Ribbon::Parse(const std::wstring& ribbonId, const std::wstring& xml, Cus
 }
 
 HRESULT Ribbon::Call(const std::wstring& attribute, const Callback& callback, const std::wstring& control,
-                     const std::wstring& window, VARIANT* argsReversed, UINT count, VARIANT* result) {
-    RibbonCallback record{attribute, callback.name, control, window};
+                     const std::wstring& window, const std::wstring& args, VARIANT* argsReversed, UINT count,
+                     VARIANT* result) {
+    RibbonCallback record{attribute, callback.name, control, window, args};
     if (!dispatch_) {
         record.hr = E_FAIL;
         callbacks_.push_back(record);
@@ -675,41 +779,64 @@ HRESULT Ribbon::InvokeCallback(const std::wstring& name, VARIANT* argsReversed, 
     UniqueBstr text(name.c_str());
     LPOLESTR names[] = {text.get()};
     RETURN_IF_FAILED(dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &callback.id));
-    return Call(name, callback, L"", L"", argsReversed, count, result);
+    return Call(name, callback, L"", L"", {}, argsReversed, count, result);
     PVL_COM_CATCH
 }
 
-void Ribbon::Load(Inspector* inspector) {
-    const RibbonKind* kind = KindOf(inspector);
-    if (!kind || WindowOf(inspector)) return;
-    ComPtr<Inspector> keep(inspector);
+void Ribbon::Load(HostWindow* host) {
+    const RibbonKind* kind = KindOf(host);
+    if (!kind || WindowOf(host)) return;
+    ComPtr<HostWindow> keep(host);
     Customisation* c = CustomisationFor(kind->ribbonId);
     // onLoad may have closed the window or detached the ribbon.
-    if (!c || !Attached() || inspector->IsClosed() || WindowOf(inspector)) return;
+    if (!c || !Attached() || host->IsClosed() || WindowOf(host)) return;
     auto window = std::make_shared<Window>();
-    window->inspector = inspector;
+    window->host = host;
     window->ribbonId = kind->ribbonId;
     windows_.push_back(window);
     ++generation_;
     if (!c->valid) return;
-    const std::vector<Group> groups = c->groups;  // a callback may detach the ribbon
+    std::vector<Group> shown;  // copied: a callback may detach the ribbon
+    for (const Group& g : c->groups) {
+        if (!g.tabSet.empty() && !host->ShowsTabSet(g.tabSet)) continue;
+        if (!g.tabSet.empty()) window->tabSets.insert(g.tabSet);
+        shown.push_back(g);
+    }
+    Show(window, shown);
+}
+
+void Ribbon::Show(const std::shared_ptr<Window>& window, const std::vector<Group>& groups) {
     for (const Group& g : groups)
         for (const Control& control : g.controls) {
             RibbonButtonView& v = window->state[control.id];
+            v = RibbonButtonView{};
+            v.kind = control.kind;
             v.id = control.id;
             v.label = control.label;
             v.tag = control.tag;
             v.screentip = control.screentip;
             v.supertip = control.supertip;
+            v.keytip = control.keytip;
             v.size = control.size;
             v.enabled = control.enabled;
             v.visible = control.visible;
         }
     for (const Group& g : groups)
         for (const Control& control : g.controls) {
-            if (window->closed || window->failed) return;
+            if (window->closed || window->failed || !Attached()) return;
+            // A tab set may have gone again inside a callback.
+            if (!Shown(*window, g)) break;
             Query(window, control);
         }
+}
+
+const Ribbon::Group* Ribbon::GroupOf(const std::wstring& ribbonId, const std::wstring& controlId) const {
+    auto c = customisations_.find(ribbonId);
+    if (c == customisations_.end()) return nullptr;
+    for (const Group& g : c->second.groups)
+        for (const Control& control : g.controls)
+            if (control.id == controlId) return &g;
+    return nullptr;
 }
 
 void Ribbon::Query(const std::shared_ptr<Window>& window, const Control& control) {
@@ -719,12 +846,12 @@ void Ribbon::Query(const std::shared_ptr<Window>& window, const Control& control
         if (it == control.callbacks.end()) continue;
         // A fresh control for every call: Office hands out a new object each time, so an add-in
         // that keeps one keeps a stale one (the harsher reading).
-        auto ribbonControl = Make<RibbonControl>(control.id, control.tag, static_cast<IDispatch*>(window->inspector.Get()));
+        auto ribbonControl = Make<RibbonControl>(control.id, control.tag, static_cast<IDispatch*>(window->host.Get()));
         VARIANT arg;
         arg.vt = VT_DISPATCH;
         arg.pdispVal = static_cast<IRibbonControl*>(ribbonControl.Get());
         pvl::Variant result;
-        HRESULT hr = Call(row.attribute, it->second, control.id, window->inspector->Name(), &arg, 1, result.put());
+        HRESULT hr = Call(row.attribute, it->second, control.id, window->host->Name(), {}, &arg, 1, result.put());
         ribbonControl.Reset();
         if (window->closed) return;
         ReceivedPicture picture;
@@ -753,7 +880,7 @@ void Ribbon::Query(const std::shared_ptr<Window>& window, const Control& control
         if (FAILED(hr) || !wrongType.empty()) {
             std::wstring why = FAILED(hr) ? Hex(hr) : L"the result is " + DescribeResult(result.ref()) + L", not " + wrongType;
             RuntimeError(L"An error occurred while calling the callback: " + Quoted(it->second.name) + L" (control " +
-                         Quoted(control.id) + L" in " + window->inspector->Name() + L": " + why + L")");
+                         Quoted(control.id) + L" in " + window->host->Name() + L": " + why + L")");
             window->failed = true;
             ++generation_;
             return;
@@ -771,11 +898,14 @@ HRESULT Ribbon::Invalidate(const std::wstring& ribbonId, const std::wstring& con
     if (c == customisations_.end()) return E_FAIL;
     for (auto& w : windows_) {
         if (w->ribbonId != ribbonId) continue;
-        for (const Group& g : c->second.groups)
+        for (const Group& g : c->second.groups) {
+            // A hidden contextual tab is asked afresh when it appears.
+            if (!Shown(*w, g)) continue;
             for (const Control& control : g.controls)
                 if ((all || control.id == controlId) &&
                     std::find(w->dirty.begin(), w->dirty.end(), control.id) == w->dirty.end())
                     w->dirty.push_back(control.id);
+        }
     }
     Post();
     return S_OK;
@@ -784,8 +914,8 @@ HRESULT Ribbon::Invalidate(const std::wstring& ribbonId, const std::wstring& con
 bool Ribbon::HasTab(const std::wstring& ribbonId, const std::wstring& tabId) const {
     auto c = customisations_.find(ribbonId);
     if (c == customisations_.end()) return false;
-    for (const RibbonKind& k : kRibbonKinds)
-        if (ribbonId == k.ribbonId && tabId == k.tab) return true;
+    if (const RibbonKind* k = KindByRibbonId(ribbonId); k && (tabId == k->tab || (k->tabSetTab && tabId == k->tabSetTab)))
+        return true;
     for (const Group& g : c->second.groups)
         if (g.tab == tabId) return true;
     return false;
@@ -801,7 +931,8 @@ void Ribbon::Update() {
         for (const std::wstring& controlId : dirty) {
             if (window->closed || window->failed || !Attached()) break;
             const Control* found = FindControl(window->ribbonId, controlId);
-            if (!found) continue;
+            const Group* group = GroupOf(window->ribbonId, controlId);
+            if (!found || !group || !Shown(*window, *group)) continue;
             const Control control = *found;  // a callback may detach the ribbon
             Query(window, control);
         }
@@ -820,53 +951,69 @@ const Ribbon::Control* Ribbon::FindControl(const std::wstring& ribbonId, const s
     return nullptr;
 }
 
-std::shared_ptr<Ribbon::Window> Ribbon::WindowOf(const Inspector* inspector) const {
+std::shared_ptr<Ribbon::Window> Ribbon::WindowOf(const HostWindow* host) const {
     for (auto& w : windows_)
-        if (w->inspector.Get() == inspector) return w;
+        if (w->host.Get() == host) return w;
     return nullptr;
 }
 
-HRESULT Ribbon::Press(Inspector* inspector, const std::wstring& controlId, bool force) {
+HRESULT Ribbon::Press(HostWindow* host, const std::wstring& controlId, bool force) {
     PVL_COM_TRY
-    auto window = WindowOf(inspector);
+    auto window = WindowOf(host);
     if (!window || !Attached()) return E_FAIL;
     const Control* found = FindControl(window->ribbonId, controlId);
-    if (!found) return E_INVALIDARG;
+    const Group* group = GroupOf(window->ribbonId, controlId);
+    if (!found || !group) return E_INVALIDARG;
     const Control control = *found;
+    const ControlKind* kind = ControlKindOf(control.kind);
+    if (!kind || !kind->pressable) return E_ACCESSDENIED;
+    auto state = window->state.find(controlId);
     if (!force) {
-        auto state = window->state.find(controlId);
-        if (window->failed || state == window->state.end() || !state->second.enabled || !state->second.visible)
+        if (window->failed || !Shown(*window, *group) || state == window->state.end() || !state->second.enabled ||
+            !state->second.visible)
             return E_ACCESSDENIED;
     }
     auto action = control.callbacks.find(L"onAction");
     if (action == control.callbacks.end()) return S_FALSE;
-    auto ribbonControl = Make<RibbonControl>(control.id, control.tag, static_cast<IDispatch*>(inspector));
-    VARIANT arg;
-    arg.vt = VT_DISPATCH;
-    arg.pdispVal = static_cast<IRibbonControl*>(ribbonControl.Get());
+    auto ribbonControl = Make<RibbonControl>(control.id, control.tag, static_cast<IDispatch*>(host));
+    // onAction(control) for a button; onAction(control, pressed) with the new state for a toggle.
+    const bool toggle = control.kind == L"toggleButton";
+    const bool pressed = toggle && !(state != window->state.end() && state->second.pressed);
+    VARIANT args[2];
+    args[0].vt = VT_BOOL;
+    args[0].boolVal = pressed ? VARIANT_TRUE : VARIANT_FALSE;
+    args[toggle ? 1 : 0].vt = VT_DISPATCH;
+    args[toggle ? 1 : 0].pdispVal = static_cast<IRibbonControl*>(ribbonControl.Get());
     pvl::Variant result;
-    ComPtr<Inspector> keep(inspector);
-    const HRESULT hr = Call(L"onAction", action->second, control.id, inspector->Name(), &arg, 1, result.put());
+    ComPtr<HostWindow> keep(host);
+    const HRESULT hr = Call(L"onAction", action->second, control.id, host->Name(),
+                            toggle ? (pressed ? L"True" : L"False") : L"", args, toggle ? 2 : 1, result.put());
     if (FAILED(hr)) {
         RuntimeError(L"An error occurred while calling the callback: " + Quoted(action->second.name) + L" (control " +
-                     Quoted(control.id) + L" in " + inspector->Name() + L": " + Hex(hr) + L")");
+                     Quoted(control.id) + L" in " + host->Name() + L": " + Hex(hr) + L")");
         if (!window->closed) {
             window->failed = true;
             ++generation_;
         }
+    } else if (toggle && !window->closed) {
+        // Office shows the state the user pressed it into and asks getPressed again only after an
+        // invalidation (the harsher reading): an add-in that refuses the change must invalidate.
+        if (auto now = window->state.find(controlId); now != window->state.end()) now->second.pressed = pressed;
+        ++generation_;
     }
     return hr;
     PVL_COM_CATCH
 }
 
-std::vector<RibbonGroupView> Ribbon::Groups(const Inspector* inspector) const {
+std::vector<RibbonGroupView> Ribbon::Groups(const HostWindow* host) const {
     std::vector<RibbonGroupView> out;
-    auto window = WindowOf(inspector);
+    auto window = WindowOf(host);
     if (!window || window->failed) return out;
     auto c = customisations_.find(window->ribbonId);
     if (c == customisations_.end() || !c->second.valid) return out;
     for (const Group& g : c->second.groups) {
-        RibbonGroupView view{g.id, g.label, g.tab, {}};
+        if (!Shown(*window, g)) continue;
+        RibbonGroupView view{g.id, g.label, g.tab, g.tabSet, {}};
         for (const Control& control : g.controls) {
             auto state = window->state.find(control.id);
             if (state != window->state.end()) view.buttons.push_back(state->second);
@@ -876,16 +1023,30 @@ std::vector<RibbonGroupView> Ribbon::Groups(const Inspector* inspector) const {
     return out;
 }
 
-std::optional<RibbonButtonView> Ribbon::Button(const Inspector* inspector, const std::wstring& controlId) const {
-    for (auto& g : Groups(inspector))
+std::optional<RibbonButtonView> Ribbon::Button(const HostWindow* host, const std::wstring& controlId) const {
+    for (auto& g : Groups(host))
         for (auto& b : g.buttons)
             if (b.id == controlId) return b;
     return std::nullopt;
 }
 
-std::wstring Ribbon::RibbonIdOf(const Inspector* inspector) const {
-    auto window = WindowOf(inspector);
+std::wstring Ribbon::RibbonIdOf(const HostWindow* host) const {
+    auto window = WindowOf(host);
     return window ? window->ribbonId : std::wstring();
+}
+
+std::vector<std::wstring> Ribbon::RibbonIds() {
+    std::vector<std::wstring> out;
+    for (const RibbonKind& k : kRibbonKinds) out.push_back(k.ribbonId);
+    return out;
+}
+
+std::vector<BuiltInId> Ribbon::BuiltInIds(const std::wstring& ribbonId) {
+    const RibbonKind* k = KindByRibbonId(ribbonId);
+    if (!k) return {};
+    std::vector<BuiltInId> out{{L"tab", k->tab}, {L"tab", kAddInsTab}};
+    if (k->tabSet) out.insert(out.end(), {{L"tabSet", k->tabSet}, {L"tab", k->tabSetTab}});
+    return out;
 }
 
 std::vector<std::wstring> Ribbon::CallbackText() const {

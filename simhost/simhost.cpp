@@ -137,7 +137,12 @@ void EventSource::AddEvents(const IID& events) {
 
 // --- Client ------------------------------------------------------------------------------------------
 
-Client Client::Create(const wchar_t* progId) { return {Make<Application>(), Make<COMAddIn>(progId)}; }
+Client Client::Create(const wchar_t* progId) {
+    Client client{Make<Application>(), Make<COMAddIn>(progId)};
+    // Raises NewExplorer before any add-in listens, as at Outlook's start.
+    client.app->GetExplorers().Open();
+    return client;
+}
 
 ComPtr<MailItem> Client::NewMail() { return Make<MailItem>(); }
 

@@ -16,6 +16,7 @@
 
 namespace simhost {
 
+// A client as it is when add-ins connect: the application with one main window (an explorer) open.
 struct Client {
     ComPtr<Application> app;
     ComPtr<COMAddIn> addIn;
@@ -24,6 +25,13 @@ struct Client {
     ComPtr<MailItem> NewReceivedMail();
     ComPtr<ContactItem> NewContact();
     ComPtr<Inspector> Open(IDispatch* item, HWND window = nullptr) { return app->GetInspectors().Open(item, window); }
+    // The main window the client starts with (Outlook's exists when add-ins connect); null once closed.
+    ComPtr<Explorer> MainWindow() const {
+        auto& all = app->GetExplorers().All();
+        return all.empty() ? nullptr : all.front();
+    }
+    // Another main window, as the user opens one (NewExplorer is raised).
+    ComPtr<Explorer> OpenExplorer() { return app->GetExplorers().Open(); }
 };
 
 }  // namespace simhost

@@ -11,7 +11,7 @@ using simhost::Host;
 
 // --- Replies written inline in the main window's reading pane -------------------------------------------
 
-class PlacesReplyTest : public StandInEncoderTest {
+class ReplyPaneTest : public StandInEncoderTest {
 protected:
     void SetUp() override {
         mci_.completePlay = true;
@@ -51,7 +51,7 @@ protected:
     ComPtr<simhost::MailItem> received_;
 };
 
-TEST_F(PlacesReplyTest, AVoiceReplyWrittenInline) {
+TEST_F(ReplyPaneTest, AVoiceReplyWrittenInline) {
     ComPtr<simhost::MailItem> other;
     auto window = OpenMail(&other);
     EXPECT_EQ(Group(explorer_.Get()), L"(no group)") << "the Message tab shows only while a reply is inline";
@@ -80,7 +80,7 @@ TEST_F(PlacesReplyTest, AVoiceReplyWrittenInline) {
 
 // The main window's group follows the same rule as a mail window's: (action, then the groups of the
 // main window and of a mail window, and the recorder's state).
-TEST_F(PlacesReplyTest, TheMainWindowsGroupFollowsTheRule) {
+TEST_F(ReplyPaneTest, TheMainWindowsGroupFollowsTheRule) {
     ComPtr<simhost::MailItem> mail;
     auto window = OpenMail(&mail);
     ComPtr<simhost::MailItem> reply;
@@ -117,7 +117,7 @@ TEST_F(PlacesReplyTest, TheMainWindowsGroupFollowsTheRule) {
 
 // The inline reply closes while its recording runs: the voice goes to the reply once, or is kept and
 // the user told.
-TEST_F(PlacesReplyTest, TheReplyClosingDuringItsRecordingAttachesItOnce) {
+TEST_F(ReplyPaneTest, TheReplyClosingDuringItsRecordingAttachesItOnce) {
     struct Case {
         const char* cause;
         HRESULT (*act)(simhost::Explorer&);
@@ -166,7 +166,7 @@ TEST_F(PlacesReplyTest, TheReplyClosingDuringItsRecordingAttachesItOnce) {
     }
 }
 
-TEST_F(PlacesReplyTest, SendingAReplyDuringItsRecordingSendsItsVoiceOrHoldsItBack) {
+TEST_F(ReplyPaneTest, SendingAReplyDuringItsRecordingSendsItsVoiceOrHoldsItBack) {
     auto reply = Reply();
     ASSERT_EQ(Press(explorer_.Get(), L"pvlRecord"), S_OK);
     Host::Get().Fail(L"Attachments.Add", E_FAIL);
@@ -186,7 +186,7 @@ TEST_F(PlacesReplyTest, SendingAReplyDuringItsRecordingSendsItsVoiceOrHoldsItBac
     EXPECT_EQ(reply->Sinks(), 0u);
 }
 
-TEST_F(PlacesReplyTest, ASecondMainWindowWorksForItsOwnReply) {
+TEST_F(ReplyPaneTest, ASecondMainWindowWorksForItsOwnReply) {
     auto second = client_.OpenExplorer();
     ASSERT_TRUE(second);
     EXPECT_EQ(Fields().ReadingPanes, 2u);
@@ -204,7 +204,7 @@ TEST_F(PlacesReplyTest, ASecondMainWindowWorksForItsOwnReply) {
     EXPECT_EQ(second->Sinks(), 0u) << "a closed main window is still listened to";
 }
 
-TEST_F(PlacesReplyTest, ClosingTheMainWindowDuringARepliesRecordingAttachesItFirst) {
+TEST_F(ReplyPaneTest, ClosingTheMainWindowDuringARepliesRecordingAttachesItFirst) {
     auto second = client_.OpenExplorer();
     auto reply = Reply(second.Get());
     ASSERT_EQ(Press(second.Get(), L"pvlRecord"), S_OK);
@@ -213,7 +213,7 @@ TEST_F(PlacesReplyTest, ClosingTheMainWindowDuringARepliesRecordingAttachesItFir
     EXPECT_EQ(Voices(reply), 1u);
 }
 
-TEST_F(PlacesReplyTest, ReleasingTheAddInLetsGoOfEveryMainWindow) {
+TEST_F(ReplyPaneTest, ReleasingTheAddInLetsGoOfEveryMainWindow) {
     auto second = client_.OpenExplorer();
     auto reply = Reply(second.Get());
     ASSERT_EQ(Press(second.Get(), L"pvlRecord"), S_OK);

@@ -70,7 +70,8 @@ TEST_F(RibbonAddinTest, TheGroupLoadsInAMailBeingWrittenAndNowhereElse) {
     EXPECT_TRUE(Ribbon().Groups(read.Get()).empty());
     EXPECT_TRUE(Ribbon().Groups(contact.Get()).empty());
     EXPECT_EQ(Ribbon().CustomUIRequests(),
-              (std::vector<std::wstring>{L"Microsoft.Outlook.Mail.Compose", L"Microsoft.Outlook.Mail.Read", L"Microsoft.Outlook.Contact"}));
+              (std::vector<std::wstring>{L"Microsoft.Outlook.Explorer", L"Microsoft.Outlook.Mail.Compose",
+                                         L"Microsoft.Outlook.Mail.Read", L"Microsoft.Outlook.Contact"}));
     EXPECT_TRUE(Ribbon().Errors().empty());
     // The bar is built as it always was, beside the group.
     EXPECT_EQ(ButtonStates(window), L"Rps");

@@ -1,10 +1,13 @@
 // The simulated Office ribbon, driven by a small add-in double written here: GetCustomUI once per
 // ribbon id, onLoad once, the get-callbacks per window with fresh controls whose Context is the
 // window, the deferred re-query after an invalidation, presses, the errors that make a group absent,
-// and nothing left behind. Then the module's own ribbon XML, read from this program's resources
-// (the same .rc as the DLL's). The module's pictures are tested in ribbon_pictures_test.cpp.
+// and nothing left behind. The main window's ribbon: asked for at start-up, its contextual Message
+// tab there only while a reply is written inline. Toggle buttons, labels, keytips and tips. Then the
+// module's own ribbon XML, read from this program's resources (the same .rc as the DLL's). The
+// module's pictures are tested in ribbon_pictures_test.cpp.
 #include "support.h"
 #include "addin/ribbon_pictures.h"
+#include "common/event_field.h"
 #include "resources/ribbon_resource.h"
 #include <msxml2.h>
 #include <algorithm>
@@ -13,10 +16,12 @@
 namespace pvltest {
 namespace {
 
+using simhost::Explorer;
 using simhost::Host;
 using simhost::Inspector;
 using simhost::Ribbon;
 
+constexpr wchar_t kExplorer[] = L"Microsoft.Outlook.Explorer";
 constexpr wchar_t kCompose[] = L"Microsoft.Outlook.Mail.Compose";
 constexpr wchar_t kRead[] = L"Microsoft.Outlook.Mail.Read";
 constexpr wchar_t kContact[] = L"Microsoft.Outlook.Contact";
@@ -62,6 +67,14 @@ std::wstring Compose(const std::wstring& buttons, const std::wstring& rootExtra 
            L"\"><group id=\"pvlVoiceMessage\" label=\"Voice message\">" + buttons + L"</group></tab></tabs></ribbon></customUI>";
 }
 
+// The main window's XML: the group on the Message tab of the tab set shown while a reply is inline.
+std::wstring Contextual(const std::wstring& buttons, const std::wstring& tabSet = L"TabComposeTools",
+                        const std::wstring& tab = L"idMso=\"TabMessage\"") {
+    return L"<customUI xmlns=\"" + std::wstring(kNamespace) + L"\" onLoad=\"onLoad\"><ribbon><contextualTabs><tabSet idMso=\"" +
+           tabSet + L"\"><tab " + tab + L"><group id=\"pvlVoiceMessage\" label=\"Voice message\">" + buttons +
+           L"</group></tab></tabSet></contextualTabs></ribbon></customUI>";
+}
+
 std::wstring Button(const std::wstring& id, const std::wstring& label, const std::wstring& extra = L"") {
     return L"<button id=\"" + id + L"\" label=\"" + label + L"\" onAction=\"onAction\" getEnabled=\"getEnabled\" getImage=\"getImage\"" +
            extra + L"/>";
@@ -89,7 +102,10 @@ public:
     std::map<std::wstring, std::wstring> xml;  // by ribbon id; others get ""
     std::vector<std::wstring> asked;
     HRESULT getCustomUiResult = S_OK;
-    ComPtr<IRibbonUI> ui;                  // kept from onLoad
+    ComPtr<IRibbonUI> ui;                  // kept from the latest onLoad
+    std::map<std::wstring, ComPtr<IRibbonUI>> uis;  // by ribbon id: onLoad follows its GetCustomUI
+    std::map<std::wstring, bool> pressed;           // getPressed, by control id
+    std::map<std::wstring, std::wstring> labels;    // getLabel, by control id
     std::map<std::wstring, bool> enabled;  // by control id; true when absent
     int failGetEnabled = 0;                // the next N getEnabled calls fail
     VARTYPE enabledType = VT_BOOL;         // what getEnabled answers with
@@ -101,6 +117,7 @@ public:
         std::wstring control;
         ComPtr<IDispatch> context;
         HRESULT contextResult;
+        std::wstring pressed;  // a toggle's second argument: "True", "False", or "" when absent
     };
     std::vector<Action> actions;
     std::function<void()> onActionHook;
@@ -119,7 +136,8 @@ public:
     IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         static const std::pair<const wchar_t*, DISPID> table[] = {
-            {L"onLoad", 10}, {L"onAction", 11}, {L"getEnabled", 12}, {L"getImage", 13}, {L"getLabel", 14}};
+            {L"onLoad", 10}, {L"onAction", 11}, {L"getEnabled", 12}, {L"getImage", 13}, {L"getLabel", 14},
+            {L"getPressed", 15}, {L"getScreentip", 16}, {L"getSupertip", 17}};
         if (!names || !ids || count != 1) return E_INVALIDARG;
         for (auto& [name, id] : table)
             if (std::wstring(names[0]) == name) return *ids = id, S_OK;
@@ -131,8 +149,10 @@ public:
         IDispatch* arg = params->rgvarg[params->cArgs - 1].pdispVal;
         if (id == 10) {
             ui.Reset();
-            return FAILED(onLoadResult) ? onLoadResult
-                                        : arg->QueryInterface(__uuidof(IRibbonUI), reinterpret_cast<void**>(ui.GetAddressOf()));
+            if (FAILED(onLoadResult)) return onLoadResult;
+            const HRESULT hr = arg->QueryInterface(__uuidof(IRibbonUI), reinterpret_cast<void**>(ui.GetAddressOf()));
+            if (!asked.empty()) uis[asked.back()] = ui;
+            return hr;
         }
         ComPtr<IRibbonControl> control;
         if (!arg || FAILED(arg->QueryInterface(__uuidof(IRibbonControl), reinterpret_cast<void**>(control.GetAddressOf()))))
@@ -144,6 +164,8 @@ public:
         switch (id) {
             case 11: {
                 Action a{cid, nullptr, S_OK};
+                if (params->cArgs == 2)
+                    a.pressed = params->rgvarg[0].vt != VT_BOOL ? L"?" : params->rgvarg[0].boolVal ? L"True" : L"False";
                 a.contextResult = control->get_Context(a.context.GetAddressOf());
                 actions.push_back(a);
                 if (onActionHook) onActionHook();
@@ -179,6 +201,16 @@ public:
                 result->pdispVal = picture.Detach();
                 return S_OK;
             }
+            case 15:
+                if (result) result->vt = VT_BOOL, result->boolVal = pressed[cid] ? VARIANT_TRUE : VARIANT_FALSE;
+                return S_OK;
+            case 14:
+            case 16:
+            case 17: {
+                const std::wstring text = id == 14 ? labels[cid] : (id == 16 ? L"tip " : L"super ") + cid;
+                if (result) result->vt = VT_BSTR, result->bstrVal = SysAllocString(text.c_str());
+                return S_OK;
+            }
         }
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -206,7 +238,8 @@ protected:
     void Attach() { ASSERT_EQ(Ribbon_().Attach(static_cast<IRibbonExtensibility*>(addin_.Get()), L"pvlTest.Double"), S_OK); }
     ComPtr<Inspector> OpenMail() { return client_.Open(client_.NewMail().Get()); }
     // Record, Play, Stop, product as "RPSA" letters, upper case when enabled; "" when the group is absent.
-    std::wstring States(const ComPtr<Inspector>& window) {
+    template <class Window>
+    std::wstring States(const ComPtr<Window>& window) {
         auto groups = Ribbon_().Groups(window.Get());
         if (groups.size() != 1) return L"";
         std::wstring s;
@@ -233,14 +266,17 @@ TEST_F(RibbonHostTest, IsOffUntilAnAddInIsAttached) {
 
 TEST_F(RibbonHostTest, AsksForTheCustomUIOncePerRibbonIdOnTheFirstWindowOfThatKind) {
     Attach();
-    EXPECT_TRUE(addin_->asked.empty()) << "asked before any window opened";
+    // The main window's at once, as Outlook asks it at start-up; an item window's with the first.
+    EXPECT_EQ(addin_->asked, std::vector<std::wstring>{kExplorer});
     auto a = OpenMail();
     auto b = OpenMail();
-    EXPECT_EQ(addin_->asked, std::vector<std::wstring>{kCompose});
+    auto second = client_.OpenExplorer();
+    EXPECT_EQ(addin_->asked, (std::vector<std::wstring>{kExplorer, kCompose}));
     auto read = client_.Open(client_.NewReceivedMail().Get());
     auto contact = client_.Open(client_.NewContact().Get());
     auto c = OpenMail();
-    EXPECT_EQ(addin_->asked, (std::vector<std::wstring>{kCompose, kRead, kContact}));
+    EXPECT_EQ(addin_->asked, (std::vector<std::wstring>{kExplorer, kCompose, kRead, kContact}));
+    EXPECT_EQ(Ribbon_().RibbonIdOf(second.Get()), kExplorer);
     EXPECT_EQ(Ribbon_().CustomUIRequests(), addin_->asked);
     EXPECT_EQ(Ribbon_().RibbonIdOf(read.Get()), kRead);
     // An empty answer: no customisation, and no error.
@@ -528,7 +564,274 @@ TEST_F(RibbonHostTest, AnObjectWithoutTheInterfaceGetsNoRibbon) {
     Ribbon_().Detach();
 }
 
-// --- the module's own XML -----------------------------------------------------------------------
+// --- the main window's ribbon ------------------------------------------------------------------------
+
+// The contextual group in the main window: absent without a reply, asked for afresh each time a reply
+// appears (before InlineResponse reaches the add-in), with the Explorer as Context, and gone again
+// however the reply leaves the pane.
+TEST_F(RibbonHostTest, TheMainWindowsGroupIsThereOnlyWhileAReplyIsInline) {
+    struct Row {
+        const char* name;
+        std::function<void(Explorer&)> leave;
+    };
+    const Row rows[] = {{"send", [](Explorer& e) { e.SendInline(); }},
+                        {"discard", [](Explorer& e) { e.DiscardInline(); }},
+                        {"another mail selected", [](Explorer& e) { e.SelectOther(); }},
+                        {"pop out", [](Explorer& e) { e.PopOut(); }}};
+    addin_->xml[kExplorer] = Contextual(kFourButtons);
+    Attach();
+    auto explorer = client_.MainWindow();
+    auto received = client_.NewReceivedMail();
+    EXPECT_TRUE(Ribbon_().Groups(explorer.Get()).empty());
+    EXPECT_TRUE(Ribbon_().CallbacksMatching(explorer->Name()).empty()) << "asked while the tab is not there";
+    EXPECT_EQ(Ribbon_().Press(explorer.Get(), L"pvlRecord"), E_ACCESSDENIED);
+    // How many of the group's callbacks had run when InlineResponse arrived.
+    size_t askedAtEvent = 0;
+    struct Listener {
+        Ribbon* ribbon;
+        Explorer* explorer;
+        size_t* asked;
+    } listener{&Ribbon_(), explorer.Get(), &askedAtEvent};
+    pvl::EventConnection events(pvl::host::DIID_ExplorerEvents_10, nullptr, &listener, [](void* self, DISPID id, DISPPARAMS*) {
+        auto* l = static_cast<Listener*>(self);
+        if (id == pvl::host::dispid::ExplorerEvents_InlineResponse)
+            *l->asked = l->ribbon->CallbacksMatching(l->explorer->Name()).size();
+        return S_OK;
+    });
+    ASSERT_EQ(events.Assign(explorer.Get()), S_OK);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Ribbon_().ClearRecords();
+        addin_->actions.clear();
+        ASSERT_TRUE(explorer->Reply(received.Get()));
+        EXPECT_EQ(askedAtEvent, 8u) << "the tab's getEnabled and getImage, before InlineResponse";
+        auto groups = Ribbon_().Groups(explorer.Get());
+        ASSERT_EQ(groups.size(), 1u);
+        EXPECT_EQ(groups[0].tab, L"TabMessage");
+        EXPECT_EQ(groups[0].tabSet, L"TabComposeTools");
+        EXPECT_EQ(States(explorer), L"RPSP");
+        EXPECT_EQ(Ribbon_().CallbacksMatching(L"getEnabled pvlRecord " + explorer->Name() + L" -> True").size(), 1u);
+        ASSERT_EQ(Ribbon_().Press(explorer.Get(), L"pvlRecord"), S_OK);
+        ASSERT_EQ(addin_->actions.size(), 1u);
+        EXPECT_EQ(addin_->actions[0].context.Get(), static_cast<IDispatch*>(explorer.Get()));
+        // An invalidation while the reply is there is asked again; once it has gone, nothing is.
+        ASSERT_EQ(addin_->uis[kExplorer]->Invalidate(), S_OK);
+        EXPECT_TRUE(Ribbon_().Pending());
+        row.leave(*explorer.Get());
+        EXPECT_TRUE(Ribbon_().Groups(explorer.Get()).empty());
+        EXPECT_FALSE(Ribbon_().Pending()) << "the hidden tab's re-query was kept";
+        EXPECT_EQ(Ribbon_().Press(explorer.Get(), L"pvlRecord"), E_ACCESSDENIED);
+        ASSERT_EQ(addin_->uis[kExplorer]->Invalidate(), S_OK);
+        EXPECT_FALSE(Ribbon_().Pending());
+    }
+    // The popped-out reply's window has the compose group, with the window as Context.
+    ASSERT_EQ(client_.app->GetInspectors().All().size(), 1u);
+    EXPECT_EQ(States(client_.app->GetInspectors().All()[0]), L"RPSP");
+    // No command bar was made in the main window for anyone.
+    EXPECT_TRUE(explorer->Bars().All().empty());
+}
+
+TEST_F(RibbonHostTest, EachRibbonIdHasItsOwnRibbonUIAndItsOwnInvalidation) {
+    addin_->xml[kExplorer] = Contextual(kFourButtons);
+    Attach();
+    auto explorer = client_.MainWindow();
+    auto mail = OpenMail();
+    ASSERT_TRUE(explorer->Reply(client_.NewReceivedMail().Get()));
+    ASSERT_TRUE(addin_->uis[kExplorer] && addin_->uis[kCompose]);
+    EXPECT_NE(addin_->uis[kExplorer].Get(), addin_->uis[kCompose].Get());
+    EXPECT_EQ(Ribbon_().CallbacksMatching(L"onLoad").size(), 2u);
+    struct Row {
+        const wchar_t* ribbonId;
+        std::wstring refreshed, untouched;
+    };
+    const Row rows[] = {{kCompose, mail->Name(), explorer->Name()}, {kExplorer, explorer->Name(), mail->Name()}};
+    for (const Row& row : rows) {
+        Ribbon_().ClearRecords();
+        ASSERT_EQ(addin_->uis[row.ribbonId]->Invalidate(), S_OK);
+        Ribbon_().Update();
+        EXPECT_EQ(Ribbon_().CallbacksMatching(L"getEnabled").size(), 4u);
+        EXPECT_EQ(Ribbon_().CallbacksMatching(row.refreshed).size(), 8u);
+        EXPECT_TRUE(Ribbon_().CallbacksMatching(row.untouched).empty());
+    }
+}
+
+// Outlook has no other tabs or tab sets in these windows, so the host accepts no other.
+TEST_F(RibbonHostTest, OnlyTabsAndTabSetsTheWindowHasAreAccepted) {
+    struct Row {
+        const wchar_t* ribbonId;
+        std::wstring xml;
+        const wchar_t* error;  // null: accepted
+    };
+    const Row rows[] = {
+        {kExplorer, Contextual(kFourButtons), nullptr},
+        {kExplorer, Contextual(kFourButtons, L"TabComposeTools", L"id=\"pvlOwnTab\" label=\"Voice\""), nullptr},
+        {kExplorer, Compose(kFourButtons, L"", kNamespace, L"TabMail"), nullptr},
+        {kExplorer, Contextual(kFourButtons, L"TabComposeTools", L"idMso=\"TabNewMailMessage\""), L"\"TabNewMailMessage\""},
+        {kExplorer, Contextual(kFourButtons, L"TabSetNoSuchThing"), L"\"TabSetNoSuchThing\""},
+        {kExplorer, Compose(kFourButtons), L"\"TabNewMailMessage\""},
+        {kCompose, Contextual(kFourButtons), L"\"TabComposeTools\""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Narrow(row.xml));
+        TearDown();
+        SetUp();
+        addin_->xml.clear();
+        addin_->xml[row.ribbonId] = row.xml;
+        Attach();
+        auto mail = OpenMail();
+        ASSERT_TRUE(client_.MainWindow()->Reply(client_.NewReceivedMail().Get()));
+        auto window = row.ribbonId == std::wstring(kExplorer) ? ComPtr<simhost::HostWindow>(client_.MainWindow())
+                                                                : ComPtr<simhost::HostWindow>(mail);
+        if (!row.error) {
+            EXPECT_TRUE(Ribbon_().Errors().empty()) << Narrow(Ribbon_().Errors().empty() ? L"" : Ribbon_().Errors()[0]);
+            EXPECT_EQ(Ribbon_().Groups(window.Get()).size(), 1u);
+            continue;
+        }
+        EXPECT_TRUE(Ribbon_().Groups(window.Get()).empty());
+        ASSERT_EQ(Ribbon_().Errors().size(), 1u);
+        EXPECT_NE(Ribbon_().Errors()[0].find(L"Unknown Office control ID: " + std::wstring(row.error)), std::wstring::npos)
+            << Narrow(Ribbon_().Errors()[0]);
+    }
+}
+
+// Every built-in tab and tab set the host accepts is one Outlook lists for that window, in
+// Microsoft's control-id lists (read where they lie, never copied here).
+TEST(RibbonHostControlIds, EveryTabTheHostAcceptsIsInOutlooksLists) {
+    const std::string dir = Env("PVL_CUSTOMUI_DIR");
+    ASSERT_FALSE(dir.empty()) << "PVL_CUSTOMUI_DIR names no folder with Microsoft's outlook_control_ids.tsv";
+    const std::vector<unsigned char> bytes = ReadFileBytes(WindowsPathOf(dir + "/outlook_control_ids.tsv"));
+    ASSERT_FALSE(bytes.empty()) << "cannot read " << dir << "/outlook_control_ids.tsv";
+    std::set<std::wstring> listed;  // "workbook type id"
+    std::wstring line;
+    for (unsigned char c : bytes) {
+        if (c != '\n') {
+            line += static_cast<wchar_t>(c);
+            continue;
+        }
+        std::vector<std::wstring> fields;
+        for (size_t start = 0, tab; start <= line.size(); start = tab + 1) {
+            tab = line.find(L'\t', start);
+            if (tab == std::wstring::npos) tab = line.size();
+            fields.push_back(line.substr(start, tab - start));
+        }
+        if (fields.size() >= 3) listed.insert(fields[0] + L" " + fields[2] + L" " + fields[1]);
+        line.clear();
+    }
+    const std::map<std::wstring, std::wstring> workbooks = {{kExplorer, L"outlookexplorercontrols"},
+                                                            {kCompose, L"outlookmailitemcontrols"},
+                                                            {kRead, L"outlookmailreadcontrols"},
+                                                            {kContact, L"outlookaddritemcontrols"}};
+    ASSERT_EQ(Ribbon::RibbonIds().size(), workbooks.size());
+    for (const std::wstring& ribbonId : Ribbon::RibbonIds()) {
+        ASSERT_TRUE(workbooks.count(ribbonId)) << Narrow(ribbonId);
+        for (const simhost::BuiltInId& id : Ribbon::BuiltInIds(ribbonId))
+            EXPECT_TRUE(listed.count(workbooks.at(ribbonId) + L" " + id.type + L" " + id.idMso))
+                << Narrow(ribbonId) << ": " << Narrow(id.type) << " " << Narrow(id.idMso) << " is not Outlook's";
+    }
+}
+
+// --- toggle buttons, labels, keytips, tips ------------------------------------------------------------
+
+// The controls as the host reads them, each document accepted or refused as Office does. Each is also
+// written out, so that the schema check (tools/check_customui.py) can tell whether Microsoft's schema
+// agrees with the verdict.
+TEST_F(RibbonHostTest, ControlKindsAndKeytipsAreReadAsTheSchemaHasThem) {
+    struct Row {
+        const char* name;
+        std::wstring controls;
+        const wchar_t* error;  // a part of the error, or null when accepted
+    };
+    const std::wstring tips = L" screentip=\"Record\" supertip=\"Records a spoken message for this mail.\"";
+    const Row rows[] = {
+        {"toggle", L"<toggleButton id=\"pvlRecord\" label=\"Record\" size=\"large\" keytip=\"R\" onAction=\"onAction\" "
+                   L"getPressed=\"getPressed\" getEnabled=\"getEnabled\" getImage=\"getImage\"" + tips + L"/>", nullptr},
+        {"label", L"<labelControl id=\"pvlClock\" getLabel=\"getLabel\" screentip=\"Length\" getSupertip=\"getSupertip\"/>", nullptr},
+        {"keytips", Button(L"pvlPlay", L"Play", L" keytip=\"PL\"") + Button(L"pvlStop", L"Stop", L" keytip=\"ST1\""), nullptr},
+        {"long keytip", Button(L"pvlPlay", L"Play", L" keytip=\"PLAY\""), L"ST_Keytip"},
+        {"empty keytip", Button(L"pvlPlay", L"Play", L" keytip=\"\""), L"ST_Keytip"},
+        {"label keytip", L"<labelControl id=\"pvlClock\" label=\"0:00\" keytip=\"C\"/>", L"'keytip' attribute is not allowed"},
+        {"label action", L"<labelControl id=\"pvlClock\" label=\"0:00\" onAction=\"onAction\"/>", L"\"onAction\""},
+        {"label picture", L"<labelControl id=\"pvlClock\" label=\"0:00\" getImage=\"getImage\"/>", L"\"getImage\""},
+        {"label size", L"<labelControl id=\"pvlClock\" label=\"0:00\" size=\"large\"/>", L"'size' attribute is not allowed"},
+        {"button pressed", Button(L"pvlPlay", L"Play", L" getPressed=\"getPressed\""), L"\"getPressed\""},
+    };
+    const std::string samples = Env("PVL_CUSTOMUI_SAMPLES");
+    if (!samples.empty()) CreateDirectoryW(WindowsPathOf(samples).c_str(), nullptr);
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TearDown();
+        SetUp();
+        addin_->xml[kCompose] = Compose(row.controls);
+        Attach();
+        auto mail = OpenMail();
+        EXPECT_EQ(Ribbon_().Groups(mail.Get()).empty(), row.error != nullptr);
+        if (row.error) {
+            ASSERT_EQ(Ribbon_().Errors().size(), 1u);
+            EXPECT_NE(Ribbon_().Errors()[0].find(row.error), std::wstring::npos) << Narrow(Ribbon_().Errors()[0]);
+        } else {
+            EXPECT_TRUE(Ribbon_().Errors().empty()) << Narrow(Ribbon_().Errors().empty() ? L"" : Ribbon_().Errors()[0]);
+        }
+        if (samples.empty()) continue;
+        char name[64];
+        snprintf(name, sizeof name, "/%02d-%s.xml", ++n, row.error ? "refused" : "accepted");
+        const std::string xml = Narrow(addin_->xml[kCompose]);
+        WriteFileBytes(WindowsPathOf(samples + name), std::vector<unsigned char>(xml.begin(), xml.end()));
+    }
+}
+
+TEST_F(RibbonHostTest, AToggleButtonsPressCarriesItsNewStateUntilItIsAskedAgain) {
+    addin_->xml[kCompose] = Compose(L"<toggleButton id=\"pvlRecord\" label=\"Record\" keytip=\"R\" onAction=\"onAction\" "
+                                    L"getPressed=\"getPressed\" getScreentip=\"getScreentip\" getSupertip=\"getSupertip\"/>");
+    Attach();
+    auto a = OpenMail();
+    auto b = OpenMail();
+    auto record = [&](const ComPtr<Inspector>& w) { return *Ribbon_().Button(w.Get(), L"pvlRecord"); };
+    EXPECT_EQ(record(a).kind, L"toggleButton");
+    EXPECT_EQ(record(a).keytip, L"R");
+    EXPECT_EQ(record(a).screentip, L"tip pvlRecord");
+    EXPECT_EQ(record(a).supertip, L"super pvlRecord");
+    EXPECT_FALSE(record(a).pressed);
+    // Pressed: onAction(control, True); the window shows it pressed without asking; the other window
+    // is untouched. Pressed again: False.
+    ASSERT_EQ(Ribbon_().Press(a.Get(), L"pvlRecord"), S_OK);
+    ASSERT_EQ(addin_->actions.size(), 1u);
+    EXPECT_EQ(addin_->actions[0].pressed, L"True");
+    EXPECT_EQ(Ribbon_().CallbacksMatching(L"onAction pvlRecord " + a->Name() + L" (True)").size(), 1u);
+    EXPECT_TRUE(record(a).pressed);
+    EXPECT_FALSE(record(b).pressed);
+    EXPECT_EQ(Ribbon_().CallbacksMatching(L"getPressed").size(), 2u) << "asked again without an invalidation";
+    ASSERT_EQ(Ribbon_().Press(a.Get(), L"pvlRecord"), S_OK);
+    EXPECT_EQ(addin_->actions[1].pressed, L"False");
+    EXPECT_FALSE(record(a).pressed);
+    // What the add-in says wins once it invalidates.
+    addin_->pressed[L"pvlRecord"] = true;
+    ASSERT_EQ(addin_->ui->Invalidate(), S_OK);
+    Ribbon_().Update();
+    EXPECT_TRUE(record(a).pressed);
+    EXPECT_TRUE(record(b).pressed);
+}
+
+TEST_F(RibbonHostTest, InvalidatingALabelAsksThatLabelAloneInEveryWindow) {
+    addin_->xml[kCompose] = Compose(kFourButtons + L"<labelControl id=\"pvlClock\" getLabel=\"getLabel\"/>");
+    addin_->labels[L"pvlClock"] = L"0:00";
+    Attach();
+    auto a = OpenMail();
+    auto b = OpenMail();
+    EXPECT_EQ(Ribbon_().Button(a.Get(), L"pvlClock")->label, L"0:00");
+    EXPECT_EQ(Ribbon_().Button(a.Get(), L"pvlClock")->kind, L"labelControl");
+    EXPECT_EQ(Ribbon_().Press(a.Get(), L"pvlClock"), E_ACCESSDENIED) << "a label has no action";
+    Ribbon_().ClearRecords();
+    addin_->labels[L"pvlClock"] = L"0:01";
+    pvl::UniqueBstr clock(L"pvlClock");
+    ASSERT_EQ(addin_->ui->InvalidateControl(clock.get()), S_OK);
+    Ribbon_().Update();
+    EXPECT_EQ(Ribbon_().CallbackText(), (std::vector<std::wstring>{L"getLabel pvlClock " + a->Name() + L" -> \"0:01\"",
+                                                                   L"getLabel pvlClock " + b->Name() + L" -> \"0:01\""}));
+    EXPECT_EQ(Ribbon_().Button(b.Get(), L"pvlClock")->label, L"0:01");
+}
+
+// --- the module's own XML -------------------------------------------------------------
 
 ComPtr<IXMLDOMDocument2> LoadDocument(const std::wstring& xml) {
     ComPtr<IXMLDOMDocument2> doc;

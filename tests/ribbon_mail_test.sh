@@ -2,7 +2,10 @@
 # Parvaline Mail's ribbon group, driven as a user drives it. First with a stand-in add-in registered
 # alone (tests/ribbon_probe.cpp: the module's ribbon XML and pictures, a toy recorder state): the
 # group drawn on the window's tab with its pictures in colour or grey, Record clicked with the mouse,
-# Stop pressed from the keyboard, the states asked again after the add-in's invalidation. Then with
+# Stop pressed from the keyboard, the states asked again after the add-in's invalidation. In the main
+# window, the group on the contextual Message tab while a reply is written inline, and gone again
+# after each way the reply leaves the pane (Pop Out, Discard, another mail selected, Send). Then the
+# stand-in's own group of a toggle button, a label and keytips, pressed through its keytips. Then with
 # the built add-in registered as a user registers it: a voice mail through ribbon presses only, the
 # bar showing the same states, a second window's group acting for its own mail. Every registration
 # is removed again at the end.
@@ -50,6 +53,41 @@ failures=0
 grep -q "loaded add-in $progid" "$work/mail.log" || { echo "FAIL: the stand-in add-in was not loaded"; failures=1; }
 grep -q "its ribbon groups: 1" "$work/mail.log" || { echo "FAIL: the window showed no ribbon group"; failures=1; }
 ! grep -q "mail: ribbon: " "$work/mail.log" || { echo "FAIL: the ribbon reported errors"; failures=1; }
+
+# The main window: no group until a reply is written inline; then the Message tab's group acts there
+# (and the mail window's group shows the same toy state, each document having its own IRibbonUI);
+# each way the reply leaves the pane takes the group away.
+script="main,expectgroups:0,reply,expectgroups:1,expectribbon:pvlRecord+,expectribbon:pvlStop-,expectdrawn:pvlRecord+"
+script+=",ribbon:pvlRecord,wait:0.5,expectribbon:pvlRecord-,expectribbon:pvlStop+,expectdrawn:pvlStop+,shot:main-recording"
+script+=",ribbonkey:pvlStop,wait:0.5,expectribbon:pvlRecord+,expectribbon:pvlPlay+"
+script+=",mail,expectribbon:pvlPlay+"
+script+=",main,popout,expectgroups:1,expectribbon:pvlRecord+,close"
+script+=",main,expectgroups:0,reply,expectgroups:1,discard,expectgroups:0"
+script+=",reply,expectgroups:1,select:2,expectgroups:0,reply,expectgroups:1,sendreply,expectgroups:0"
+run "$build/pvlMail.exe" --out "$(winpath "$work")" --script "$script" >"$work/mail-main.log" 2>&1 </dev/null
+rc=$?
+grep -E '^(mail|script)' "$work/mail-main.log"
+[ $rc = 0 ] || { echo "FAIL: Parvaline Mail's main window exited with $rc (see $work/mail-main.log)"; failures=1; }
+grep -q "main window opened; its ribbon groups: 0" "$work/mail-main.log" || { echo "FAIL: the main window showed a group before any reply"; failures=1; }
+grep -q "the main window's ribbon groups: 1" "$work/mail-main.log" || { echo "FAIL: the inline reply showed no group"; failures=1; }
+grep -q "window 2 opened for the popped-out reply; its bars: 0; its ribbon groups: 1" "$work/mail-main.log" \
+    || { echo "FAIL: the popped-out reply's window has no group of its own"; failures=1; }
+[ -s "$work/main-recording.bmp" ] || { echo "FAIL: no screenshot of the main window"; failures=1; }
+! grep -q "mail: ribbon: " "$work/mail-main.log" || { echo "FAIL: the ribbon reported errors in the main window"; failures=1; }
+
+# A toggle button, a label and keytips, in a mail window and in the main window's inline reply.
+script="expectpressed:pvlRecord-,expectlabel:pvlClock=,keytips,shot:keytips,keytips:off"
+script+=",keytip:R,wait:0.5,expectpressed:pvlRecord+,expectlabel:pvlClock=0:00,expectribbon:pvlStop+"
+script+=",keytip:R,wait:0.5,expectpressed:pvlRecord-,expectlabel:pvlClock=0:01,expectribbon:pvlPlay+,keytip:AB,wait:0.5"
+script+=",main,reply,expectgroups:1,expectpressed:pvlRecord-,ribbon:pvlRecord,wait:0.5,expectpressed:pvlRecord+"
+script+=",keytip:S,wait:0.5,expectpressed:pvlRecord-,expectlabel:pvlClock=0:01,discard"
+PVL_PROBE_CONTROLS=1 run "$build/pvlMail.exe" --out "$(winpath "$work")" --script "$script" >"$work/mail-controls.log" 2>&1 </dev/null
+rc=$?
+grep -E '^(mail|script)' "$work/mail-controls.log"
+[ $rc = 0 ] || { echo "FAIL: Parvaline Mail with toggle, label and keytips exited with $rc (see $work/mail-controls.log)"; failures=1; }
+[ "$(grep -c 'keytip pressed a ribbon control (0x00000000)' "$work/mail-controls.log")" = 4 ] \
+    || { echo "FAIL: not every keytip pressed its control"; failures=1; }
+! grep -q "mail: ribbon: " "$work/mail-controls.log" || { echo "FAIL: the ribbon reported errors for the controls"; failures=1; }
 
 # The built add-in alone.
 unregister

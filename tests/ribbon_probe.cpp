@@ -1,7 +1,9 @@
 // A stand-in add-in for Parvaline Mail's ribbon: loaded from the registry like any add-in, it
-// answers IRibbonExtensibility with the module's own ribbon XML (the same resource, linked in) and
-// pictures (the same drawing, for the asking window's DPI) and keeps a toy recorder state, so that the mail client's drawing, clicks, keys and
-// re-queries can be tried without the real add-in. It records nothing.
+// answers IRibbonExtensibility with the module's own ribbon XML (the same resources, linked in: the mail window's group and the main window's, on the Message tab shown while a reply is
+// written inline) and pictures (the same drawing, for the asking window's DPI), and keeps a toy recorder state, so that the mail client's drawing, clicks, keys and
+// re-queries can be tried without the real add-in. It records nothing. With PVL_PROBE_CONTROLS=1 in
+// its environment it answers a group of its own instead, in both windows: Record as a toggle button,
+// a label that reads the toy recording's length, and keytips on every control.
 #include "addin/extensibility.h"
 #include "addin/ribbon_model.h"
 #include "addin/ribbon_pictures.h"
@@ -9,6 +11,7 @@
 #include "common/raii.h"
 #include "resources/ribbon_resource.h"
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -22,7 +25,20 @@ struct Counter {
     static void Decrement() { InterlockedDecrement(&g_objects); }
 };
 
-enum : DISPID { kOnLoad = 1, kOnAction, kGetEnabled, kGetImage };
+enum : DISPID { kOnLoad = 1, kOnAction, kGetEnabled, kGetImage, kGetPressed, kGetLabel };
+
+// The group of the controls' variant, on the given tab (and tab set).
+std::wstring ControlsXml(const std::wstring& tabOpen, const std::wstring& tabClose) {
+    const std::wstring common = L" onAction=\"onAction\" getEnabled=\"getEnabled\" getImage=\"getImage\"";
+    return L"<customUI xmlns=\"http://schemas.microsoft.com/office/2009/07/customui\" onLoad=\"onLoad\"><ribbon>" + tabOpen +
+           L"<group id=\"pvlVoiceMessage\" label=\"Voice message\">"
+           L"<toggleButton id=\"pvlRecord\" label=\"Record\" size=\"large\" keytip=\"R\" getPressed=\"getPressed\"" + common + L"/>"
+           L"<button id=\"pvlPlay\" label=\"Play\" size=\"large\" keytip=\"P\"" + common + L"/>"
+           L"<button id=\"pvlStop\" label=\"Stop\" size=\"large\" keytip=\"S\"" + common + L"/>"
+           L"<labelControl id=\"pvlClock\" getLabel=\"getLabel\"/>"
+           L"<button id=\"pvlAbout\" label=\"Parvaline\" keytip=\"AB\"" + common + L"/>"
+           L"</group>" + tabClose + L"</ribbon></customUI>";
+}
 
 class Probe : public IDTExtensibility2, public IRibbonExtensibility {
 public:
@@ -36,7 +52,7 @@ public:
     // IDTExtensibility2
     IFACEMETHODIMP OnConnection(IDispatch*, ext_ConnectMode, IDispatch*, SAFEARRAY**) override { return S_OK; }
     IFACEMETHODIMP OnDisconnection(ext_DisconnectMode, SAFEARRAY**) override {
-        ui_.Reset();
+        uis_.clear();
         return S_OK;
     }
     IFACEMETHODIMP OnAddInsUpdate(SAFEARRAY**) override { return S_OK; }
@@ -46,8 +62,21 @@ public:
     IFACEMETHODIMP GetCustomUI(BSTR ribbonId, BSTR* xml) override {
         if (!xml) return E_POINTER;
         *xml = nullptr;
-        if (!ribbonId || std::wstring(ribbonId) != pvl::host::kRibbonMailCompose) return S_OK;
-        HRSRC found = FindResourceW(g_module, MAKEINTRESOURCEW(IDR_RIBBON_COMPOSE), MAKEINTRESOURCEW(10));
+        const std::wstring id = ribbonId ? ribbonId : L"";
+        const bool explorer = id == pvl::host::kRibbonExplorer;
+        if (!explorer && id != pvl::host::kRibbonMailCompose) return S_OK;
+        wchar_t controls[8] = L"";
+        if (GetEnvironmentVariableW(L"PVL_PROBE_CONTROLS", controls, 8) && controls[0] == L'1') {
+            const std::wstring text =
+                explorer ? ControlsXml(L"<contextualTabs><tabSet idMso=\"TabComposeTools\"><tab idMso=\"TabMessage\">",
+                                       L"</tab></tabSet></contextualTabs>")
+                         : ControlsXml(L"<tabs><tab idMso=\"TabNewMailMessage\">", L"</tab></tabs>");
+            controls_ = true;
+            *xml = SysAllocString(text.c_str());
+            return *xml ? S_OK : E_OUTOFMEMORY;
+        }
+        HRSRC found = FindResourceW(g_module, MAKEINTRESOURCEW(explorer ? IDR_RIBBON_EXPLORER : IDR_RIBBON_COMPOSE),
+                                    MAKEINTRESOURCEW(10));
         HGLOBAL loaded = found ? LoadResource(g_module, found) : nullptr;
         const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
         const int size = found ? static_cast<int>(SizeofResource(g_module, found)) : 0;
@@ -63,7 +92,8 @@ public:
     IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         static const std::pair<const wchar_t*, DISPID> table[] = {
-            {L"onLoad", kOnLoad}, {L"onAction", kOnAction}, {L"getEnabled", kGetEnabled}, {L"getImage", kGetImage}};
+            {L"onLoad", kOnLoad},     {L"onAction", kOnAction},     {L"getEnabled", kGetEnabled},
+            {L"getImage", kGetImage}, {L"getPressed", kGetPressed}, {L"getLabel", kGetLabel}};
         if (!names || !ids || count != 1) return E_INVALIDARG;
         for (auto& [name, id] : table)
             if (CompareStringOrdinal(names[0], -1, name, -1, TRUE) == CSTR_EQUAL) return *ids = id, S_OK;
@@ -74,8 +104,14 @@ public:
         if (!params || params->cArgs < 1) return DISP_E_BADPARAMCOUNT;
         const VARIANT& arg = params->rgvarg[params->cArgs - 1];
         if (arg.vt != VT_DISPATCH || !arg.pdispVal) return DISP_E_TYPEMISMATCH;
-        if (id == kOnLoad)
-            return arg.pdispVal->QueryInterface(__uuidof(IRibbonUI), reinterpret_cast<void**>(ui_.ReleaseAndGetAddressOf()));
+        if (id == kOnLoad) {
+            // One IRibbonUI per customUI document (the mail window's, the main window's): each
+            // invalidates its own windows only, so every one is kept.
+            pvl::ComPtr<IRibbonUI> ui;
+            const HRESULT hr = arg.pdispVal->QueryInterface(__uuidof(IRibbonUI), reinterpret_cast<void**>(ui.GetAddressOf()));
+            if (SUCCEEDED(hr)) uis_.push_back(ui);
+            return hr;
+        }
         pvl::ComPtr<IRibbonControl> control;
         if (FAILED(arg.pdispVal->QueryInterface(__uuidof(IRibbonControl), reinterpret_cast<void**>(control.GetAddressOf()))))
             return DISP_E_TYPEMISMATCH;
@@ -84,9 +120,19 @@ public:
         const std::wstring controlId = bstr.c_str();
         switch (id) {
             case kOnAction:
-                if (controlId == L"pvlRecord") recording_ = true;
+                // A toggle's second argument, its new state: Record released stops, as Stop does.
+                if (controlId == L"pvlRecord" && params->cArgs == 2 && params->rgvarg[0].vt == VT_BOOL &&
+                    params->rgvarg[0].boolVal == VARIANT_FALSE) {
+                    recording_ = false, recorded_ = true;
+                } else if (controlId == L"pvlRecord") {
+                    recording_ = true;
+                }
                 if (controlId == L"pvlStop") recording_ = false, recorded_ = true;
-                return ui_ ? ui_->Invalidate() : S_OK;
+                for (auto& ui : uis_) {
+                    const HRESULT hr = ui->Invalidate();
+                    if (FAILED(hr)) return hr;
+                }
+                return S_OK;
             case kGetEnabled:
                 if (!result) return E_POINTER;
                 result->vt = VT_BOOL;
@@ -95,13 +141,24 @@ public:
             case kGetImage:
                 if (!result) return E_POINTER;
                 return pvl::RibbonImage(arg.pdispVal, Picture(controlId), result);
+            case kGetPressed:
+                if (!result) return E_POINTER;
+                result->vt = VT_BOOL;
+                result->boolVal = recording_ ? VARIANT_TRUE : VARIANT_FALSE;
+                return S_OK;
+            case kGetLabel:
+                // The toy recording's "length": none yet, running, or done.
+                if (!result) return E_POINTER;
+                result->vt = VT_BSTR;
+                result->bstrVal = SysAllocString(recording_ ? L"0:00" : recorded_ ? L"0:01" : L"");
+                return result->bstrVal ? S_OK : E_OUTOFMEMORY;
         }
         return DISP_E_MEMBERNOTFOUND;
     }
 
 private:
     bool Enabled(const std::wstring& id) const {
-        if (id == L"pvlRecord") return !recording_;
+        if (id == L"pvlRecord") return controls_ || !recording_;  // a toggle is released to stop
         if (id == L"pvlPlay") return !recording_ && recorded_;
         if (id == L"pvlStop") return recording_;
         return true;
@@ -112,8 +169,8 @@ private:
                : id == L"pvlStop" ? pvl::RibbonPicture::Stop
                                   : pvl::RibbonPicture::Product;
     }
-    pvl::ComPtr<IRibbonUI> ui_;
-    bool recording_ = false, recorded_ = false;
+    std::vector<pvl::ComPtr<IRibbonUI>> uis_;
+    bool recording_ = false, recorded_ = false, controls_ = false;
 };
 
 class Factory : public IClassFactory {

@@ -3,10 +3,14 @@
 # with regsvr32, the mail client started on an Xvfb display (the X11 graphics driver, in a copy of
 # the project's prefix of the build's architecture), a script pressing Record and Stop on the ribbon
 # group, then the product button and Play, the mail saved as .eml; screenshots taken by the client
-# itself at each moment.
+# itself at each moment. Then a voice reply written inline in the main window's reading pane:
+# Reply, Record and Stop on the group of the Message tab, the MP3 on the reply, the reply saved and
+# sent.
 #   tools/mail-demo.sh BUILD_DIR OUT_DIR [SECONDS] [--real-device]
 # Writes to OUT_DIR: Voice message.eml, Parvaline.mp3, Parvaline.wav, mail-recording.png,
-# mail-recorded.png, about.png, about-with-mail.png, mail.log. The last line of mail.log is the summary.
+# mail-recorded.png, about.png, about-with-mail.png, mail.log (its last line is the summary); and
+# Voice reply.eml, Voice reply.mp3, Voice reply.wav, reply-recording.png, reply-recorded.png,
+# reply.log. Exits 3 when the voice mail went through but the voice reply did not.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:?usage: mail-demo.sh BUILD_DIR OUT_DIR [SECONDS] [--real-device]}
@@ -86,3 +90,25 @@ cp "$recordings/Parvaline.mp3" "$out/Parvaline.mp3"
 cp "$recordings/Parvaline.wav" "$out/Parvaline.wav" 2>/dev/null || cp "$recordings/parvaline.wav" "$out/Parvaline.wav"
 python3 "$root/tools/check_eml.py" "$eml" "$out/Parvaline.mp3" >>"$log" 2>&1 \
     || { echo "mail-demo: the saved mail does not hold the MP3; see $log" >&2; exit 1; }
+
+# The voice reply, in a second session: the new mail the client opens at start is closed, the first
+# received mail answered inline, Record and Stop pressed on the main window's group.
+replylog=$out/reply.log
+: >"$replylog"
+rm -f "$recordings/Parvaline.wav" "$recordings/Parvaline.mp3" "$recordings/parvaline.wav"
+reply="$out/Voice reply.eml"
+script="wait:1,close,main,select:1,reply,expectgroups:1,ribbon:pvlRecord,wait:$half,shot:reply-recording,wait:$half"
+script+=",ribbon:pvlStop,wait:0.5,attachments:1,shot:reply-recorded,save:$(winpath "$reply"),sendreply"
+rc=0
+"$PVL_WINE" "$build/pvlMail.exe" --out "$(winpath "$out")" --script "$script" </dev/null >>"$replylog" 2>&1 || rc=$?
+for bmp in "$out"/*.bmp; do
+    [ -f "$bmp" ] || continue
+    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+[ $rc = 0 ] || { echo "mail-demo: the voice reply in the main window failed (exit $rc); see $replylog" >&2; exit 3; }
+cp "$recordings/Parvaline.mp3" "$out/Voice reply.mp3"
+cp "$recordings/Parvaline.wav" "$out/Voice reply.wav" 2>/dev/null || cp "$recordings/parvaline.wav" "$out/Voice reply.wav"
+python3 "$root/tools/check_eml.py" "$reply" "$out/Voice reply.mp3" >>"$replylog" 2>&1 \
+    || { echo "mail-demo: the saved reply does not hold the MP3; see $replylog" >&2; exit 3; }
+python3 "$root/tools/check_recording.py" "$out/Voice reply.wav" >>"$replylog" 2>&1 \
+    || { echo "mail-demo: the reply's recording is silent; see $replylog" >&2; exit 3; }

@@ -22,7 +22,7 @@ packages=(
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
     cmake ninja-build make googletest dpkg-dev
-    espeak-ng sox libsox-fmt-all lame xvfb x11-apps imagemagick netpbm python3
+    espeak-ng sox libsox-fmt-all lame xvfb x11-apps imagemagick netpbm python3 python3-xmlschema
     nsis msitools wixl osslsigncode openssl
 )
 
