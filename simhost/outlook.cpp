@@ -65,6 +65,22 @@ void MailItem::Discard() {
     attachments_->Freeze();
 }
 
+HRESULT MailItem::RaiseClose() {
+    ComPtr<MailItem> keep(this);
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT arg;
+    arg.vt = VT_BOOL | VT_BYREF;
+    arg.pboolVal = &cancel;
+    Raise(pvl::host::DIID_ItemEvents_10, id::ItemEvents_Close, &arg, 1);
+    return cancel != VARIANT_FALSE ? S_FALSE : S_OK;
+}
+
+void MailItem::Save() {
+    saved_.clear();
+    for (auto& a : attachments_->All()) saved_.push_back({a->DisplayName(), a->Data()});
+    savedOnce_ = true;
+}
+
 std::span<const DispMember> MailItem::Members() const {
     static const DispMember m[] = {
         {L"Attachments", id::MailItem_Attachments}, {L"Class", id::Item_Class}, {L"Send", id::MailItem_Send}};
@@ -283,8 +299,17 @@ void Inspector::OverrideCommandBars(const VARIANT& v, bool literal) {
 
 HRESULT Inspector::CloseWindow() {
     if (closed_) return S_OK;
-    closed_ = true;
     ComPtr<Inspector> keep(this);
+    // The mail's own Close comes first; a handler that cancels it keeps the window open. Microsoft
+    // does not say whether the "save changes?" question comes between that and the window's Close.
+    // The harsher reading: it does, and the user answers Yes, so that the draft holds what the mail
+    // held then, and anything added at the window's Close is not saved.
+    if (auto* mail = dynamic_cast<MailItem*>(item_.Get())) {
+        if (mail->RaiseClose() == S_FALSE) return S_FALSE;
+        if (closed_) return S_OK;  // a handler closed it meanwhile
+        if (!mail->Sent() && !mail->Received()) mail->Save();
+    }
+    closed_ = true;
     const HRESULT hr = Raise(pvl::host::DIID_InspectorEvents_10, id::InspectorEvents_Close);
     Raise(pvl::host::DIID_InspectorEvents, id::InspectorEvents_Close);
     if (owner_) owner_->Remove(this);

@@ -42,6 +42,16 @@ public:
     // S_FALSE when a handler cancelled the send.
     HRESULT Send();
     bool Sent() const { return sent_; }
+    // Its window closes: the item's own Close comes first (a handler may cancel it; S_FALSE then).
+    HRESULT RaiseClose();
+    // Saved to Drafts, as when the user answers "save changes?": the attachments it holds now.
+    void Save();
+    struct SavedAttachment {
+        std::wstring name;
+        std::vector<unsigned char> data;
+    };
+    const std::vector<SavedAttachment>& SavedAttachments() const { return saved_; }
+    bool Saved() const { return savedOnce_; }
     // Written inline in an explorer's reading pane: Outlook refuses Send (and Close, Delete, Move,
     // Reply, Forward) on such an item from the object model; only the pane sends it.
     bool Inline() const { return inline_; }
@@ -61,6 +71,8 @@ private:
     ComPtr<Attachments> attachments_;
     bool sent_ = false;
     bool received_;
+    std::vector<SavedAttachment> saved_;
+    bool savedOnce_ = false;
     bool inline_ = false, draft_ = false, discarded_ = false;
 };
 

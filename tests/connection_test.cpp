@@ -22,14 +22,25 @@ TEST_F(ConnectionTest, KeepsTheApplicationItsInspectorsTheAddInAndTheAudioContro
     EXPECT_EQ(f.RecorderState, pvl::pvlNone);
     EXPECT_EQ(f.CurrentMailInspector, nullptr);
     EXPECT_EQ(f.CurrentCommandBar, nullptr);
-    // One event connection: the inspectors' NewInspector.
+    // The event connections: the inspectors' NewInspector, the explorers' NewExplorer, and the
+    // main window's own.
     EXPECT_EQ(client_.app->GetInspectors().Sinks(), 1u);
+    EXPECT_EQ(client_.app->GetExplorers().Sinks(), 1u);
+    EXPECT_EQ(client_.MainWindow()->Sinks(), 1u);
+    EXPECT_EQ(f.OutlookExplorers, static_cast<IDispatch*>(&client_.app->GetExplorers()));
+    EXPECT_EQ(f.ReadingPanes, 1u);
 }
 
 TEST_F(ConnectionTest, FieldsAreSetInTheirStartOrderWithoutQueryingTheAddInObject) {
+    // Then the main windows open now, each with the reply that may be written inline in it already.
     EXPECT_EQ(Host::Get().LogText(), (std::vector<std::wstring>{
                                          L"Application#1.QueryInterface QueryInterface _Application",
                                          L"Application#1.Inspectors get",
+                                         L"Application#1.Explorers get",
+                                         L"Explorers#1.Count get",
+                                         L"Explorers#1.Item call 1",
+                                         L"Explorer#1.QueryInterface QueryInterface _Explorer",
+                                         L"Explorer#1.ActiveInlineResponse get",
                                      }));
     // The host's add-in object is kept as given: one reference more than the host's own, no query.
     EXPECT_EQ(client_.addIn->RefCount(), 2u);

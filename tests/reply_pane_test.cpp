@@ -61,7 +61,8 @@ TEST_F(ReplyPaneTest, AVoiceReplyWrittenInline) {
     ASSERT_EQ(Press(explorer_.Get(), L"pvlRecord"), S_OK);
     EXPECT_EQ(State(), pvl::pvlRecording);
     EXPECT_EQ(Fields().RecordingMailItem, static_cast<IDispatch*>(reply.Get()));
-    EXPECT_EQ(Group(explorer_.Get()), L"rpS");
+    EXPECT_EQ(Group(explorer_.Get()), L"RpS") << "Record is a toggle, pressed while the reply records";
+    EXPECT_TRUE(Ribbon().Button(explorer_.Get(), L"pvlRecord")->pressed);
     EXPECT_EQ(Group(window.Get()), L"rps") << "the mail window's group acts for its own mail";
     EXPECT_EQ(ButtonStates(window), L"rpS") << "every bar shows the recorder";
     ASSERT_EQ(Press(explorer_.Get(), L"pvlStop"), S_OK);
@@ -91,10 +92,10 @@ TEST_F(ReplyPaneTest, TheMainWindowsGroupFollowsTheRule) {
     };
     const Row rows[] = {
         {"nothing", L"(no group)", L"Rps"},
-        {"record in the mail window", L"(no group)", L"rpS"},
-        {"reply while it records", L"rps", L"rpS"},
+        {"record in the mail window", L"(no group)", L"RpS"},
+        {"reply while it records", L"rps", L"RpS"},
         {"stop in the mail window", L"Rps", L"RPs"},
-        {"record the reply", L"rpS", L"rps"},
+        {"record the reply", L"RpS", L"rps"},
         {"stop the reply", L"RPs", L"Rps"},
         {"select another mail", L"(no group)", L"Rps"},
         {"reply again", L"Rps", L"Rps"},
@@ -195,7 +196,7 @@ TEST_F(ReplyPaneTest, ASecondMainWindowWorksForItsOwnReply) {
     EXPECT_EQ(Group(second.Get()), L"Rps");
     ASSERT_EQ(Press(second.Get(), L"pvlRecord"), S_OK);
     EXPECT_EQ(Group(explorer_.Get()), L"rps");
-    EXPECT_EQ(Group(second.Get()), L"rpS");
+    EXPECT_EQ(Group(second.Get()), L"RpS");
     ASSERT_EQ(Press(second.Get(), L"pvlStop"), S_OK);
     EXPECT_EQ(Voices(own), 1u);
     EXPECT_EQ(Voices(first), 0u);

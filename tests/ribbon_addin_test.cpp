@@ -82,7 +82,7 @@ TEST_F(RibbonAddinTest, AVoiceMailThroughRibbonPressesOnly) {
     auto window = OpenMail(&mail);
     ASSERT_EQ(Press(window, L"pvlRecord"), S_OK);
     EXPECT_EQ(State(), pvl::pvlRecording);
-    EXPECT_EQ(GroupStates(window), L"rpS");
+    EXPECT_EQ(GroupStates(window), L"RpS");
     ASSERT_EQ(Press(window, L"pvlStop"), S_OK);
     EXPECT_EQ(State(), pvl::pvlNone);
     EXPECT_EQ(Voices(mail), 1u);
@@ -104,9 +104,9 @@ TEST_F(RibbonAddinTest, EachWindowShowsAndActsOnItsOwnMail) {
     ComPtr<simhost::MailItem> mailA, mailB;
     auto a = OpenMail(&mailA);
     auto b = OpenMail(&mailB);
-    ASSERT_EQ(Press(a, L"pvlRecord"), S_OK);  // the older window, whose bar no longer reaches us
+    ASSERT_EQ(Press(a, L"pvlRecord"), S_OK);  // the older window
     EXPECT_EQ(State(), pvl::pvlRecording);
-    EXPECT_EQ(GroupStates(a), L"rpS");
+    EXPECT_EQ(GroupStates(a), L"RpS");
     EXPECT_EQ(GroupStates(b), L"rps") << "B's Record must be off while A records";
     EXPECT_EQ(ButtonStates(b), L"rpS") << "the bar shows the recorder's state too";
     // Pressed in B anyway: nothing of A's is touched.
@@ -130,7 +130,7 @@ TEST_F(RibbonAddinTest, EveryChangeOfStateIsAskedAgainInEveryWindow) {
     ASSERT_EQ(Press(b, L"pvlRecord"), S_OK);  // through the ribbon
     EXPECT_TRUE(Ribbon().Pending() || asked() > before) << "no invalidation after Record";
     EXPECT_EQ(GroupStates(a), L"rps");
-    EXPECT_EQ(GroupStates(b), L"rpS");
+    EXPECT_EQ(GroupStates(b), L"RpS");
     before = asked();
     ASSERT_EQ(Stop(b)->Click(), S_OK);  // through the bar
     Ribbon().Update();
@@ -160,6 +160,51 @@ TEST_F(RibbonAddinTest, TheProductButtonOpensTheAboutWindowFromAnyWindow) {
     EXPECT_EQ(Press(window, L"pvlAbout"), S_OK);
     closer.join();
     EXPECT_TRUE(shown) << "the About window did not show within 5 s";
+}
+
+// --- Keyboards and screen readers: the toggle and the clock --------------------------------------------------
+
+// Record is pressed, and Stop counts, only in the window whose mail records; releasing Record stops
+// as Stop does, and Play then shows how long the recording is. The clock asks again for Stop alone.
+TEST_F(RibbonAddinTest, TheToggleAndTheClockFollowThisMailOnly) {
+    ComPtr<simhost::MailItem> mailA, mailB;
+    auto a = OpenMail(&mailA);
+    auto b = OpenMail(&mailB);
+    auto view = [&](const ComPtr<simhost::Inspector>& w, const wchar_t* id) {
+        Ribbon().Update();
+        return *Ribbon().Button(w.Get(), id);
+    };
+    EXPECT_EQ(view(a, L"pvlStop").label, L"Stop");
+    EXPECT_EQ(view(a, L"pvlPlay").label, L"Play") << "no recording yet, no length";
+    ASSERT_EQ(Press(a, L"pvlRecord"), S_OK);
+    EXPECT_TRUE(view(a, L"pvlRecord").pressed);
+    EXPECT_FALSE(view(b, L"pvlRecord").pressed);
+    EXPECT_EQ(view(a, L"pvlStop").label, L"Stop 0:00");
+    EXPECT_EQ(view(b, L"pvlStop").label, L"Stop") << "another mail's recording shows no clock";
+    EXPECT_EQ(Ribbon().Button(a.Get(), L"pvlRecord")->supertip.find(L"Recording"), 0u);
+    // Two seconds on: only Stop was asked again, and only A's counts.
+    Ribbon().ClearRecords();
+    Host::Get().ClearLog();
+    PumpMessages(6000, [&] { return view(a, L"pvlStop").label == L"Stop 0:02"; });
+    EXPECT_EQ(view(a, L"pvlStop").label, L"Stop 0:02");
+    EXPECT_EQ(view(b, L"pvlStop").label, L"Stop");
+    EXPECT_GE(Host::Get().LogMatching(L"InvalidateControl call \"pvlStop\"").size(), 2u);
+    EXPECT_TRUE(Host::Get().LogMatching(L".Invalidate call").empty()) << "the clock refreshed the whole ribbon";
+    for (const auto& c : Ribbon().CallbackText())
+        EXPECT_NE(c.find(L"pvlStop"), std::wstring::npos) << std::string(c.begin(), c.end());
+    // Released: the recording ends and is attached, as with Stop; the clock stops.
+    ASSERT_EQ(Press(a, L"pvlRecord"), S_OK);
+    EXPECT_EQ(State(), pvl::pvlNone);
+    EXPECT_EQ(Voices(mailA), 1u);
+    EXPECT_FALSE(view(a, L"pvlRecord").pressed);
+    EXPECT_EQ(view(a, L"pvlStop").label, L"Stop");
+    const std::wstring length = view(a, L"pvlPlay").label;
+    EXPECT_TRUE(length == L"Play 0:02" || length == L"Play 0:03") << std::string(length.begin(), length.end());
+    EXPECT_EQ(view(b, L"pvlPlay").label, L"Play");
+    Ribbon().ClearRecords();
+    PumpMessages(1300);
+    Ribbon().Update();
+    EXPECT_TRUE(Ribbon().CallbacksMatching(L"getLabel pvlStop").empty()) << "the clock went on after the recording";
 }
 
 // --- Callbacks with arguments no ribbon would pass ----------------------------------------------------------
@@ -205,7 +250,7 @@ TEST_F(RibbonAddinTest, CallbacksWithBadArgumentsAnswerSafelyAndChangeNothing) {
     EXPECT_TRUE(mci_.commands.empty()) << "a bad callback reached the device";
     EXPECT_EQ(Voices(mail), 0u);
     // The group is still there and still works.
-    EXPECT_EQ(GroupStates(window), L"rpS");
+    EXPECT_EQ(GroupStates(window), L"RpS");
     ASSERT_EQ(Press(window, L"pvlStop"), S_OK);
     EXPECT_EQ(Voices(mail), 1u);
 }

@@ -137,7 +137,7 @@ public:
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         static const std::pair<const wchar_t*, DISPID> table[] = {
             {L"onLoad", 10}, {L"onAction", 11}, {L"getEnabled", 12}, {L"getImage", 13}, {L"getLabel", 14},
-            {L"getPressed", 15}, {L"getScreentip", 16}, {L"getSupertip", 17}};
+            {L"getPressed", 15}, {L"getScreentip", 16}, {L"getSupertip", 17}, {L"onToggle", 11}};
         if (!names || !ids || count != 1) return E_INVALIDARG;
         for (auto& [name, id] : table)
             if (std::wstring(names[0]) == name) return *ids = id, S_OK;
@@ -882,14 +882,16 @@ TEST(RibbonHostModuleXml, IsWellFormedInThe2009NamespaceWithOneGroupInTheCompose
     EXPECT_EQ(TextOf(Select(doc.Get(), L"//c:group/@id").at(0).Get()), L"pvlVoiceMessage");
     EXPECT_EQ(TextOf(Select(doc.Get(), L"//c:group/@label").at(0).Get()), L"Voice message");
 
-    // The buttons, in order.
+    // The controls, in order: Record a toggle (its state for screen readers), Play and Stop labelled
+    // by the add-in (the clock), each with a keytip of its own.
     struct Row {
-        const wchar_t *id, *label, *size;
+        const wchar_t *element, *id, *label, *size, *action;
     };
-    const Row expected[] = {{L"pvlRecord", L"Record", L"large"},
-                            {L"pvlPlay", L"Play", L"large"},
-                            {L"pvlStop", L"Stop", L"large"},
-                            {L"pvlAbout", L"Parvaline", L""}};
+    const Row expected[] = {{L"toggleButton", L"pvlRecord", L"Record", L"large", L"onToggle"},
+                            {L"button", L"pvlPlay", L"", L"large", L"onAction"},
+                            {L"button", L"pvlStop", L"", L"large", L"onAction"},
+                            {L"button", L"pvlAbout", L"Parvaline", L"", L"onAction"}};
+    std::set<std::wstring> keytips;
     auto buttons = Select(doc.Get(), L"//c:group/c:*");
     ASSERT_EQ(buttons.size(), std::size(expected));
     for (size_t i = 0; i < buttons.size(); ++i) {
@@ -904,11 +906,18 @@ TEST(RibbonHostModuleXml, IsWellFormedInThe2009NamespaceWithOneGroupInTheCompose
         };
         pvl::UniqueBstr tag;
         buttons[i]->get_baseName(tag.put());
-        EXPECT_STREQ(tag.c_str(), L"button");
+        EXPECT_STREQ(tag.c_str(), expected[i].element);
         EXPECT_EQ(attribute(L"id"), expected[i].id);
         EXPECT_EQ(attribute(L"label"), expected[i].label);
+        EXPECT_EQ(attribute(L"getLabel"), *expected[i].label ? L"" : L"getLabel");
         EXPECT_EQ(attribute(L"size"), expected[i].size);
-        for (const wchar_t* callback : {L"onAction", L"getEnabled", L"getImage"}) EXPECT_EQ(attribute(callback), callback);
+        EXPECT_EQ(attribute(L"onAction"), expected[i].action);
+        for (const wchar_t* callback : {L"getEnabled", L"getImage"}) EXPECT_EQ(attribute(callback), callback);
+        const std::wstring keytip = attribute(L"keytip");
+        EXPECT_TRUE(!keytip.empty() && keytip.size() <= 3) << Narrow(expected[i].id);
+        EXPECT_TRUE(keytips.insert(keytip).second) << "keytip used twice: " << Narrow(keytip);
+        EXPECT_FALSE(attribute(L"screentip").empty());
+        EXPECT_FALSE(attribute(L"supertip").empty() && attribute(L"getSupertip").empty());
     }
     EXPECT_EQ(TextOf(Select(doc.Get(), L"//c:button[@id='pvlAbout']/@screentip").at(0).Get()), L"About Parvaline");
 
@@ -929,6 +938,8 @@ TEST(RibbonHostModuleXml, IsWellFormedInThe2009NamespaceWithOneGroupInTheCompose
 
 TEST_F(RibbonHostTest, TheModulesXmlLoadsInTheSimulatedRibbon) {
     addin_->xml[kCompose] = ModuleXml();
+    addin_->labels[L"pvlPlay"] = L"Play";
+    addin_->labels[L"pvlStop"] = L"Stop";
     Attach();
     auto a = OpenMail();
     EXPECT_TRUE(Ribbon_().Errors().empty()) << Narrow(Ribbon_().Errors().empty() ? L"" : Ribbon_().Errors()[0]);

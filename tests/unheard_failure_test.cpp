@@ -229,6 +229,21 @@ TEST_F(UnheardTest, ReleasedDuringARecordingThatCannotBeAttachedTheUserIsToldAnd
     Host::Get().ClearFaults();
 }
 
+// --- The window closed during a recording ---------------------------------------------------------------
+
+TEST_F(UnheardTest, ClosingTheWindowAttachesTheVoiceBeforeTheMailIsSaved) {
+    // The host raises the mail's Close, saves the mail (the user's "save changes?" answered Yes),
+    // then the window's Close: a voice attached only at the window's Close would miss the draft.
+    ASSERT_TRUE(Answering(Record(window_)).empty());
+    ASSERT_EQ(window_->CloseWindow(), S_OK);
+    EXPECT_EQ(State(), pvl::pvlNone);
+    ASSERT_TRUE(mail_->Saved());
+    ASSERT_EQ(mail_->SavedAttachments().size(), 1u) << "the saved draft lacks the voice";
+    EXPECT_EQ(mail_->SavedAttachments()[0].name, L"Parvaline.mp3");
+    EXPECT_EQ(Voices(mail_), 1u) << "attached twice";
+    EXPECT_EQ(mail_->Sinks(), 0u);
+}
+
 // --- Nothing held after it is gone -------------------------------------------------------------------------
 
 TEST_F(UnheardTest, ASentOrClosedRecordingMailKeepsNoSinkAndIsLetGo) {
