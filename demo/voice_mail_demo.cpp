@@ -9,6 +9,7 @@
 #include "recorder/recording_files.h"
 #include "common/raii.h"
 #include "simhost/simhost.h"
+#include "simhost/box_answerer.h"
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -200,6 +201,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     const DWORD ms = argc > 2 ? static_cast<DWORD>(_wtof(argv[2]) * 1000) : 2000;
     if (FAILED(OleInitialize(nullptr))) return Fail("OleInitialize");
+    // Nobody is at the screen: the add-in's boxes are answered as a user would, and what they say is
+    // printed.
+    simhost::MessageBoxAnswerer user(
+        [](const std::wstring& text) {
+            std::printf("demo: the add-in said: %ls\n", text.c_str());
+            std::fflush(stdout);
+        },
+        L"Parvaline");
     const int rc = Run(argv[1], ms);
     OleUninitialize();
     return rc;

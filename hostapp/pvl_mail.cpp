@@ -45,6 +45,7 @@
 #include "recorder/recording_files.h"
 #include "ribbon_strip.h"
 #include "simhost/addin_loader.h"
+#include "simhost/box_answerer.h"
 #include "simhost/simhost.h"
 #include <windowsx.h>
 #include <commdlg.h>
@@ -1462,9 +1463,14 @@ int Run(const std::wstring& outDir, const std::wstring& scriptText) {
     client.accelerators = CreateAcceleratorTableW(keys, static_cast<int>(std::size(keys)));
 
     std::unique_ptr<Script> script;
+    // A script runs with nobody at the screen: the add-in's boxes are answered as a user would, and
+    // what they said goes to the log.
+    std::unique_ptr<simhost::MessageBoxAnswerer> user;
     if (!scriptText.empty()) {
         script = std::make_unique<Script>(&client, ParseScript(scriptText));
         g_script = script.get();
+        user = std::make_unique<simhost::MessageBoxAnswerer>(
+            [](const std::wstring& text) { Say("mail: the add-in said: %s", Narrow(text).c_str()); }, L"Parvaline");
     }
     int rc = 0;
     if (!client.Open()) {

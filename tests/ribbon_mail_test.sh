@@ -42,7 +42,7 @@ others=$(run reg query "$addins" 2>/dev/null </dev/null | grep -i 'Addins\\' | g
 
 script="expectribbon:pvlRecord+,expectribbon:pvlPlay-,expectribbon:pvlStop-,expectribbon:pvlAbout+"
 script+=",expectdrawn:pvlRecord+,expectdrawn:pvlStop-,expectdrawn:pvlAbout+"
-script+=",ribbon:pvlRecord,wait:0.5,expectribbon:pvlRecord-,expectribbon:pvlStop+,expectdrawn:pvlRecord-,expectdrawn:pvlStop+"
+script+=",ribbon:pvlRecord,wait:0.5,expectribbon:pvlRecord+,expectpressed:pvlRecord+,expectribbon:pvlStop+,expectdrawn:pvlStop+"
 script+=",ribbonkey:pvlStop,wait:0.5,expectribbon:pvlRecord+,expectribbon:pvlPlay+,expectribbon:pvlStop-"
 script+=",newmail,expectribbon:pvlRecord+,close"
 run "$build/pvlMail.exe" --out "$(winpath "$work")" --script "$script" >"$work/mail.log" 2>&1 </dev/null
@@ -58,7 +58,7 @@ grep -q "its ribbon groups: 1" "$work/mail.log" || { echo "FAIL: the window show
 # (and the mail window's group shows the same toy state, each document having its own IRibbonUI);
 # each way the reply leaves the pane takes the group away.
 script="main,expectgroups:0,reply,expectgroups:1,expectribbon:pvlRecord+,expectribbon:pvlStop-,expectdrawn:pvlRecord+"
-script+=",ribbon:pvlRecord,wait:0.5,expectribbon:pvlRecord-,expectribbon:pvlStop+,expectdrawn:pvlStop+,shot:main-recording"
+script+=",ribbon:pvlRecord,wait:0.5,expectpressed:pvlRecord+,expectribbon:pvlStop+,expectdrawn:pvlStop+,shot:main-recording"
 script+=",ribbonkey:pvlStop,wait:0.5,expectribbon:pvlRecord+,expectribbon:pvlPlay+"
 script+=",mail,expectribbon:pvlPlay+"
 script+=",main,popout,expectgroups:1,expectribbon:pvlRecord+,close"
@@ -97,9 +97,12 @@ export PVL_CAPTURE_FILE=$build/audio/speech.raw
 pvl_wine_env "$arch"; recordings=$(pvl_recordings_dir)
 rm -f "$recordings/Parvaline.mp3"
 script="expectribbon:pvlRecord+,expectribbon:pvlPlay-,expectribbon:pvlStop-,expectribbon:pvlAbout+,expectdrawn:pvlRecord+"
-script+=",ribbon:pvlRecord,wait:1,expectribbon:pvlRecord-,expectribbon:pvlStop+,expect:Stop+,expectdrawn:pvlRecord-"
+script+=",ribbon:pvlRecord,wait:1,expectpressed:pvlRecord+,expectribbon:pvlStop+,expect:Stop+,expect:Record-"
 script+=",ribbonkey:pvlStop,wait:0.5,attachments:1,expectribbon:pvlRecord+,expectribbon:pvlPlay+,expectribbon:pvlStop-,expect:Play+"
 script+=",newmail,expectribbon:pvlRecord+,expectribbon:pvlPlay-,attachments:0,close,attachments:1"
+# From the keyboard: Record's keytip presses the toggle in, and again releases it, which stops and
+# attaches in place of the earlier voice.
+script+=",keytip:VR,wait:0.5,expectpressed:pvlRecord+,expect:Stop+,keytip:VR,wait:0.5,expectpressed:pvlRecord-,attachments:1"
 run "$build/pvlMail.exe" --out "$(winpath "$work")" --script "$script" >"$work/mail-addin.log" 2>&1 </dev/null
 rc=$?
 grep -E '^(mail|script|summary)' "$work/mail-addin.log"

@@ -25,7 +25,7 @@ struct Counter {
     static void Decrement() { InterlockedDecrement(&g_objects); }
 };
 
-enum : DISPID { kOnLoad = 1, kOnAction, kGetEnabled, kGetImage, kGetPressed, kGetLabel };
+enum : DISPID { kOnLoad = 1, kOnAction, kGetEnabled, kGetImage, kGetPressed, kGetLabel, kGetSupertip };
 
 // The group of the controls' variant, on the given tab (and tab set).
 std::wstring ControlsXml(const std::wstring& tabOpen, const std::wstring& tabClose) {
@@ -93,7 +93,8 @@ public:
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         static const std::pair<const wchar_t*, DISPID> table[] = {
             {L"onLoad", kOnLoad},     {L"onAction", kOnAction},     {L"getEnabled", kGetEnabled},
-            {L"getImage", kGetImage}, {L"getPressed", kGetPressed}, {L"getLabel", kGetLabel}};
+            {L"getImage", kGetImage}, {L"getPressed", kGetPressed}, {L"getLabel", kGetLabel},
+            {L"onToggle", kOnAction}, {L"getSupertip", kGetSupertip}};
         if (!names || !ids || count != 1) return E_INVALIDARG;
         for (auto& [name, id] : table)
             if (CompareStringOrdinal(names[0], -1, name, -1, TRUE) == CSTR_EQUAL) return *ids = id, S_OK;
@@ -146,11 +147,21 @@ public:
                 result->vt = VT_BOOL;
                 result->boolVal = recording_ ? VARIANT_TRUE : VARIANT_FALSE;
                 return S_OK;
-            case kGetLabel:
-                // The toy recording's "length": none yet, running, or done.
+            case kGetLabel: {
+                // The toy recording's "length": none yet, running, or done; on the module's Play and
+                // Stop, after their names, as the add-in shows it.
+                if (!result) return E_POINTER;
+                std::wstring label = recording_ ? L"0:00" : recorded_ ? L"0:01" : L"";
+                if (controlId == L"pvlStop") label = recording_ ? L"Stop 0:00" : L"Stop";
+                if (controlId == L"pvlPlay") label = recorded_ && !recording_ ? L"Play 0:01" : L"Play";
+                result->vt = VT_BSTR;
+                result->bstrVal = SysAllocString(label.c_str());
+                return result->bstrVal ? S_OK : E_OUTOFMEMORY;
+            }
+            case kGetSupertip:
                 if (!result) return E_POINTER;
                 result->vt = VT_BSTR;
-                result->bstrVal = SysAllocString(recording_ ? L"0:00" : recorded_ ? L"0:01" : L"");
+                result->bstrVal = SysAllocString(recording_ ? L"Recording: release to stop." : L"Record a message.");
                 return result->bstrVal ? S_OK : E_OUTOFMEMORY;
         }
         return DISP_E_MEMBERNOTFOUND;
@@ -158,7 +169,7 @@ public:
 
 private:
     bool Enabled(const std::wstring& id) const {
-        if (id == L"pvlRecord") return controls_ || !recording_;  // a toggle is released to stop
+        if (id == L"pvlRecord") return true;  // a toggle: released to stop
         if (id == L"pvlPlay") return !recording_ && recorded_;
         if (id == L"pvlStop") return recording_;
         return true;

@@ -8,6 +8,7 @@
 #include "audio/mci_control.h"
 #include "recorder/recording_files.h"
 #include "simhost/simhost.h"
+#include "simhost/box_answerer.h"
 #include <atomic>
 #include <functional>
 #include <map>
@@ -54,21 +55,7 @@ void WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& 
 void PumpMessages(DWORD ms, const std::function<bool()>& until = {});
 
 // Answers the add-in's message boxes as a user would: finds each one and presses OK.
-class MessageBoxAnswerer {
-public:
-    MessageBoxAnswerer();
-    ~MessageBoxAnswerer();
-    int Answered() const { return answered_; }
-    std::vector<std::wstring> Texts() const;
-
-private:
-    void Run();
-    std::atomic<bool> stop_{false};
-    std::atomic<int> answered_{0};
-    mutable std::mutex mutex_;
-    std::vector<std::wstring> texts_;
-    std::thread thread_;
-};
+using simhost::MessageBoxAnswerer;
 
 // The add-in created through its class factory and connected to a fresh simulated client.
 class AddinTest : public testing::Test {
