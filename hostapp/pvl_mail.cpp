@@ -1452,7 +1452,8 @@ int Run(const std::wstring& outDir, const std::wstring& scriptText) {
     // Starting up as the real client does: every add-in registered to load at start.
     const HRESULT loaded = client.loader.StartUp(client.app.Get());
     for (const auto& a : client.loader.Addins())
-        Say("mail: loaded add-in %s from %s", Narrow(a.progId).c_str(), Narrow(a.modulePath).c_str());
+        Say("mail: loaded add-in %s from %s (entered in %s)", Narrow(a.progId).c_str(), Narrow(a.modulePath).c_str(),
+            a.perUser && a.perMachine ? "HKCU and HKLM" : a.perMachine ? "HKLM" : "HKCU");
     if (FAILED(loaded)) Say("mail: an add-in failed to load (0x%08lX)", static_cast<unsigned long>(loaded));
     if (client.loader.Addins().empty()) Say("mail: no add-in is registered to load at start");
     client.main->Refresh(true);
