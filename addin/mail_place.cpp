@@ -2,6 +2,7 @@
 #include "addin/connect.h"
 #include "common/dispatch_call.h"
 #include "common/dispatch_impl.h"
+#include "common/result.h"
 
 namespace pvl {
 
@@ -31,6 +32,16 @@ HRESULT MailPlace::RouteMailEvent(DISPID id, DISPPARAMS* params) {
     VARIANT_BOOL* cancel = BoolRefArg(RawArg(params, 0), &local);
     return id == host::dispid::ItemEvents_Send ? connect_.RecordingMail_Send(*this, cancel)
                                                : connect_.RecordingMail_Close(*this, cancel);
+}
+
+HRESULT MailItemProperty(IDispatch* object, DISPID property, ComPtr<IDispatch>* mailItem) {
+    ComPtr<IDispatch> item;
+    RETURN_IF_FAILED(GetObjectProperty(object, property, &item));
+    ComPtr<IDispatch> mail;
+    RETURN_IF_FAILED(item->QueryInterface(host::IID_MailItem, reinterpret_cast<void**>(mail.GetAddressOf())));
+    if (!mail) return E_NOINTERFACE;
+    *mailItem = mail;
+    return S_OK;
 }
 
 IDispatch* DispatchArg(const VARIANT* v) {

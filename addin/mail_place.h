@@ -42,6 +42,10 @@ private:
     EventField<MailPlace, &MailPlace::RouteMailEvent> MailItemEvents;
 };
 
+// The mail item an object holds in a property (an Inspector's CurrentItem, an Explorer's
+// ActiveInlineResponse), as a MailItem; fails for anything else.
+HRESULT MailItemProperty(IDispatch* object, DISPID property, ComPtr<IDispatch>* mailItem);
+
 // Event arguments as the host passes them.
 // An object argument, by value or by reference; null for anything else.
 IDispatch* DispatchArg(const VARIANT* v);

@@ -41,13 +41,7 @@ HRESULT Enable(IDispatch* button, bool enabled) {
 }  // namespace
 
 HRESULT InspectorMailItem(IDispatch* inspector, ComPtr<IDispatch>* mailItem) {
-    ComPtr<IDispatch> item;
-    RETURN_IF_FAILED(GetObjectProperty(inspector, host::dispid::Inspector_CurrentItem, &item));
-    ComPtr<IDispatch> mail;
-    RETURN_IF_FAILED(item->QueryInterface(host::IID_MailItem, reinterpret_cast<void**>(mail.GetAddressOf())));
-    if (!mail) return E_NOINTERFACE;
-    *mailItem = mail;
-    return S_OK;
+    return MailItemProperty(inspector, host::dispid::Inspector_CurrentItem, mailItem);
 }
 
 HRESULT LoadPicture(int resource, Variant* picture) {

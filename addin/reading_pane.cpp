@@ -6,13 +6,7 @@
 namespace pvl {
 
 HRESULT InlineReplyOf(IDispatch* explorer, ComPtr<IDispatch>* mailItem) {
-    ComPtr<IDispatch> item;
-    RETURN_IF_FAILED(GetObjectProperty(explorer, host::dispid::Explorer_ActiveInlineResponse, &item));
-    ComPtr<IDispatch> mail;
-    RETURN_IF_FAILED(item->QueryInterface(host::IID_MailItem, reinterpret_cast<void**>(mail.GetAddressOf())));
-    if (!mail) return E_NOINTERFACE;
-    *mailItem = mail;
-    return S_OK;
+    return MailItemProperty(explorer, host::dispid::Explorer_ActiveInlineResponse, mailItem);
 }
 
 ReadingPane::ReadingPane(Connect& connect, IDispatch* explorer)

@@ -13,6 +13,7 @@
 #include "common/connection_point.h"
 #include "common/dispatch_impl.h"
 #include "common/variant.h"
+#include "common/result.h"
 #include "common/host_model.h"
 #include <functional>
 #include <map>
@@ -103,6 +104,20 @@ protected:
     HRESULT EnterGet(const wchar_t* member) { return Enter(member, L"get"); }
     HRESULT EnterPut(const wchar_t* member, DISPPARAMS* params);
     HRESULT EnterCall(const wchar_t* member, DISPPARAMS* params);
+    // Count and Item (numbered from 1) of a host collection, as Outlook's collections answer them.
+    template <class T>
+    HRESULT InvokeCountOrItem(DISPID dispid, DISPID countId, const std::vector<ComPtr<T>>& items, DISPPARAMS* params,
+                              VARIANT* result) {
+        if (dispid == countId) {
+            RETURN_IF_FAILED(EnterGet(L"Count"));
+            return pvl::ReturnLong(static_cast<long>(items.size()), result);
+        }
+        RETURN_IF_FAILED(EnterCall(L"Item", params));
+        pvl::Variant n;
+        RETURN_IF_FAILED(pvl::GetArg(params, 0, VT_I4, n.put()));
+        if (n.ref().lVal < 1 || n.ref().lVal > static_cast<long>(items.size())) return DISP_E_BADINDEX;
+        return pvl::ReturnObject(items[n.ref().lVal - 1].Get(), result);
+    }
 
 private:
     std::wstring type_;

@@ -404,19 +404,8 @@ std::span<const DispMember> Inspectors::Members() const {
 
 HRESULT Inspectors::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result) {
     if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
-    switch (dispid) {
-        case id::Inspectors_Count:
-            RETURN_IF_FAILED(EnterGet(L"Count"));
-            return ReturnLong(static_cast<long>(items_.size()), result);
-        case id::Inspectors_Item: {
-            RETURN_IF_FAILED(EnterCall(L"Item", params));
-            pvl::Variant n;
-            RETURN_IF_FAILED(pvl::GetArg(params, 0, VT_I4, n.put()));
-            if (n.ref().lVal < 1 || n.ref().lVal > static_cast<long>(items_.size())) return DISP_E_BADINDEX;
-            return ReturnObject(items_[n.ref().lVal - 1].Get(), result);
-        }
-    }
-    return DISP_E_MEMBERNOTFOUND;
+    if (dispid != id::Inspectors_Count && dispid != id::Inspectors_Item) return DISP_E_MEMBERNOTFOUND;
+    return InvokeCountOrItem(dispid, id::Inspectors_Count, items_, params, result);
 }
 
 // --- Explorers -----------------------------------------------------------------------------------------
@@ -635,19 +624,8 @@ std::span<const DispMember> Explorers::Members() const {
 
 HRESULT Explorers::InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result) {
     if (IsPut(flags)) return DISP_E_MEMBERNOTFOUND;
-    switch (dispid) {
-        case id::Explorers_Count:
-            RETURN_IF_FAILED(EnterGet(L"Count"));
-            return ReturnLong(static_cast<long>(items_.size()), result);
-        case id::Explorers_Item: {
-            RETURN_IF_FAILED(EnterCall(L"Item", params));
-            pvl::Variant n;
-            RETURN_IF_FAILED(pvl::GetArg(params, 0, VT_I4, n.put()));
-            if (n.ref().lVal < 1 || n.ref().lVal > static_cast<long>(items_.size())) return DISP_E_BADINDEX;
-            return ReturnObject(items_[n.ref().lVal - 1].Get(), result);
-        }
-    }
-    return DISP_E_MEMBERNOTFOUND;
+    if (dispid != id::Explorers_Count && dispid != id::Explorers_Item) return DISP_E_MEMBERNOTFOUND;
+    return InvokeCountOrItem(dispid, id::Explorers_Count, items_, params, result);
 }
 
 // --- Application ---------------------------------------------------------------------------------------
