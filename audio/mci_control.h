@@ -9,7 +9,8 @@
 //           closed first.
 //   record  starts recording and returns; play starts playback and returns, and Done reports its end
 //           (a new recording that was never recorded into has nothing to play: file not found)
-//   stop, save, close   wait for the device and report nothing
+//   stop, save, close   wait for the device and report nothing; "stop" after "record" also waits,
+//           briefly, for the driver's recording threads to end, and "close" stops a recording first
 #pragma once
 #include "common/connection_point.h"
 #include "common/dispatch_impl.h"
@@ -17,7 +18,6 @@
 #include "audio/mci_backend.h"
 #include <functional>
 #include <memory>
-#include <set>
 #include <vector>
 #include <string>
 
@@ -80,9 +80,7 @@ private:
     HRESULT Open();
     HRESULT Close();
     HRESULT StopRecording();
-    static std::set<DWORD> ProcessThreads();
-    void KeepRecordingThreads(const std::set<DWORD>& before);
-    void AwaitRecordingThreads();
+    void AwaitDriverThreads();
     HRESULT Send(const std::wstring& command);
     void DropPendingNotifications();
     HRESULT RaiseDone(short notifyCode);
@@ -97,7 +95,7 @@ private:
     bool open_ = false;
     bool newElement_ = false;  // opened on a missing file: a new recording
     bool recorded_ = false;    // "record" was sent since the last "open"
-    std::vector<UniqueHandle> recordingThreads_;  // threads that came with the recording
+    bool recording_ = false;   // ...and no "stop" has ended it yet
     UINT deviceId_ = 0;
     DWORD lastError_ = 0;
     std::function<void(const std::wstring&)> observer_;
