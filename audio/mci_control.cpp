@@ -130,7 +130,10 @@ const QITAB* MciControl::Interfaces() {
     return table;
 }
 
-HRESULT MciControl::Initialize() {
+// Made when the device first opens, not with the control: the control is made while the host
+// starts and connects its add-ins, which should cost it as little as possible.
+HRESULT MciControl::CreateNoticeWindow() {
+    if (window_) return S_OK;
     // Registered on first need and unregistered when the module is unloaded. A class that is still
     // there (a host that unloaded us without unregistering, at the same address) has this very
     // window procedure and serves as well.
@@ -248,6 +251,7 @@ HRESULT MciControl::RunCommand(const std::wstring& word) {
 
 HRESULT MciControl::Open() {
     if (open_) Guarded(Close());
+    RETURN_IF_FAILED(CreateNoticeWindow());
     const bool existing = GetFileAttributesW(fileName_.c_str()) != INVALID_FILE_ATTRIBUTES;
     const std::wstring open = existing
         ? L"open \"" + fileName_ + L"\" type " + deviceType_ + L" alias " + alias_ + L" wait"
@@ -330,7 +334,6 @@ HRESULT CreateMciControl(ComPtr<MciControl>* out) {
     PVL_COM_TRY
     auto control = MakeComObject<MciControl>(MakeMciBackend());
     if (!control) return E_OUTOFMEMORY;
-    RETURN_IF_FAILED(control->Initialize());
     *out = control;
     return S_OK;
     PVL_COM_CATCH

@@ -1,7 +1,8 @@
 // The audio control: the add-in's own stand-in for the Multimedia Control, driving the MCI
 // wave-audio device. It answers the control's automation members by their dispatch ids and raises
 // its events (Done, PlayCompleted) through a connection point. Completion notices arrive as
-// MM_MCINOTIFY on a message-only window, so events are raised from the thread's message loop.
+// MM_MCINOTIFY on a message-only window, made when the device first opens, so events are raised
+// from the thread's message loop.
 //
 // Commands, assigned to Command:
 //   open    opens FileName on the device; a FileName with no file behind it starts a new recording
@@ -62,7 +63,6 @@ public:
     ~MciControl();
     static const QITAB* Interfaces();
     PVL_DECLARE_IUNKNOWN;
-    HRESULT Initialize();
 
     // Raises PlayCompleted, as the control does when its own Play button's command ends. This
     // control shows no buttons; the host's user interface or a test calls it.
@@ -81,6 +81,7 @@ private:
     HRESULT Close();
     HRESULT StopRecording();
     void AwaitDriverThreads();
+    HRESULT CreateNoticeWindow();
     HRESULT Send(const std::wstring& command);
     void DropPendingNotifications();
     HRESULT RaiseDone(short notifyCode);
