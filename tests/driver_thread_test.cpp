@@ -1,55 +1,42 @@
-// The device layer against a driver that records on a thread of its own, as Wine's wave driver
-// does: "stop" (or "close") only asks that thread to end, and it goes on writing the last buffers
-// into the wave file for a while. Nothing may save or close meanwhile.
+// The device layer over a driver that records on a thread of its own, as Wine's wave driver does:
+// "stop" or "close" only asks that thread to end, and it goes on writing the wave file for 300 ms.
+// Nothing may save or close meanwhile.
 #include "support.h"
 #include <mmsystem.h>
 
 namespace pvltest {
 namespace {
 
-constexpr DWORD kWritesOnMs = 300;  // how long the thread goes on writing once asked to end
-
-// The driver's recording: a thread that holds the wave file open, unshared, and writes to it.
-struct Take {
+struct Take {  // the driver's recording: a thread that holds the wave file open, unshared
     std::wstring path;
-    pvl::UniqueFile file;
+    HANDLE file = INVALID_HANDLE_VALUE;
     pvl::UniqueHandle thread, started, endAsked;
-    int recordings = 0;                     // recordings that started
-    std::vector<std::wstring> whileWriting;  // the commands that arrived while the thread wrote
+    int recordings = 0;
+    std::vector<std::wstring> whileWriting;  // the commands that came while the thread still wrote
 
     bool Writing() const { return thread && WaitForSingleObject(thread.get(), 0) == WAIT_TIMEOUT; }
-    void AskToEnd() const {
-        if (endAsked) SetEvent(endAsked.get());
-    }
     static DWORD WINAPI Write(void* p) {
         auto* take = static_cast<Take*>(p);
         SetEvent(take->started.get());
         const char block[320] = {};  // 10 ms of silence
-        DWORD written = 0;
-        while (WaitForSingleObject(take->endAsked.get(), 10) == WAIT_TIMEOUT)
-            WriteFile(take->file.get(), block, sizeof(block), &written, nullptr);
-        for (const DWORD asked = GetTickCount(); GetTickCount() - asked < kWritesOnMs; Sleep(10))
-            WriteFile(take->file.get(), block, sizeof(block), &written, nullptr);
-        take->file.reset();
+        DWORD written = 0, asked = 0;
+        for (; !asked || GetTickCount() - asked < 300; Sleep(10)) {
+            WriteFile(take->file, block, sizeof(block), &written, nullptr);
+            if (!asked && WaitForSingleObject(take->endAsked.get(), 0) == WAIT_OBJECT_0) asked = GetTickCount();
+        }
+        CloseHandle(take->file);
         return 0;
     }
-    // As Wine's driver: "record" returns once its thread runs.
-    DWORD Start() {
-        pvl::UniqueFile opened(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        if (!opened) return MCIERR_FILE_WRITE;  // an earlier recording's thread still holds it
-        file = std::move(opened);
+    DWORD Start() {  // as Wine's driver: "record" returns once its thread runs
+        const HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE) return MCIERR_FILE_WRITE;  // an earlier recording's thread holds it
+        file = f;
         started.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         endAsked.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         thread.reset(CreateThread(nullptr, 0, &Take::Write, this, 0, nullptr));
-        if (!thread) return MCIERR_OUT_OF_MEMORY;
         WaitForSingleObject(started.get(), 5000);
         ++recordings;
         return 0;
-    }
-    // Bounded, so that a thread never asked to end fails the test instead of hanging it.
-    bool Finish() const {
-        AskToEnd();
-        return !thread || WaitForSingleObject(thread.get(), 5000) == WAIT_OBJECT_0;
     }
 };
 
@@ -59,17 +46,12 @@ public:
     DWORD Send(const std::wstring& command, HWND notifyWindow) override {
         const std::wstring verb = command.substr(0, command.find(L' '));
         if (take_->Writing()) take_->whileWriting.push_back(verb);
-        if (verb == L"stop" || verb == L"close") take_->AskToEnd();
+        if ((verb == L"stop" || verb == L"close") && take_->endAsked) SetEvent(take_->endAsked.get());
         const DWORD error = device_->Send(command, notifyWindow);
         return error || verb != L"record" ? error : take_->Start();
     }
     UINT DeviceId(const std::wstring& alias) override { return device_->DeviceId(alias); }
-    HMODULE DriverModule() override {
-        HMODULE module = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&Take::Write), &module);
-        return module;
-    }
+    HMODULE DriverModule() override { return GetModuleHandleW(nullptr); }  // where Take::Write lies
 
 private:
     std::unique_ptr<pvl::MciBackend> device_;
@@ -80,13 +62,15 @@ class DriverThreadTest : public StandInEncoderTest {
 protected:
     void SetUp() override {
         StandInEncoderTest::SetUp();
-        ReleaseAddin();  // connected again with the threaded driver under the audio control
+        ReleaseAddin();  // connected again, with the threaded driver under the audio control
         take_.path = RecordingPath();
         pvl::SetMciBackendFactory([this] { return std::make_unique<ThreadedDriver>(&mci_, &take_); });
         Connect();
     }
     void TearDown() override {
-        EXPECT_TRUE(take_.Finish()) << "the driver's recording thread did not end within 5 s";
+        if (take_.endAsked) SetEvent(take_.endAsked.get());
+        EXPECT_TRUE(!take_.thread || WaitForSingleObject(take_.thread.get(), 5000) == WAIT_OBJECT_0)
+            << "the driver's recording thread did not end within 5 s";
         StandInEncoderTest::TearDown();
     }
     Take take_;
@@ -100,9 +84,7 @@ TEST_F(DriverThreadTest, StopSavesAndClosesOnlyOnceTheDriversRecordingThreadHasE
     ASSERT_TRUE(take_.Writing()) << "the driver is not recording";
     ASSERT_EQ(Stop(inspector)->Click(), S_OK);
     EXPECT_EQ(take_.whileWriting, std::vector<std::wstring>{L"stop"}) << "saved or closed while the driver still wrote";
-    EXPECT_EQ(mci_.Verbs(), (std::vector<std::wstring>{L"open", L"set", L"record", L"stop", L"save", L"close"}));
     EXPECT_EQ(Voices(mail), 1u);
-    EXPECT_TRUE(user_.Texts().empty()) << "Stop said the voice was not attached";
 }
 
 TEST_F(DriverThreadTest, ReleasingTheAddInDuringARecordingStopsItBeforeTheDeviceCloses) {
@@ -111,17 +93,12 @@ TEST_F(DriverThreadTest, ReleasingTheAddInDuringARecordingStopsItBeforeTheDevice
     ReleaseAddin();  // the host's last reference: the audio control goes, and closes the device
     EXPECT_EQ(take_.whileWriting, std::vector<std::wstring>{L"stop"}) << "closed while the driver still wrote";
     EXPECT_TRUE(DeleteFileW(RecordingPath().c_str())) << "the wave file is still held (error " << GetLastError() << ")";
-
     // The next recording works.
-    take_.whileWriting.clear();
     Connect();
-    ComPtr<simhost::MailItem> mail;
-    auto inspector = OpenMail(&mail);
+    auto inspector = OpenMail();
     ASSERT_EQ(Record(inspector)->Click(), S_OK);
     EXPECT_EQ(take_.recordings, 2) << "the next recording did not start";
     ASSERT_EQ(Stop(inspector)->Click(), S_OK);
-    EXPECT_EQ(take_.whileWriting, std::vector<std::wstring>{L"stop"});
-    EXPECT_EQ(Voices(mail), 1u);
 }
 
 }  // namespace
