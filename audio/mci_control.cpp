@@ -1,8 +1,11 @@
 #include "audio/mci_control.h"
 #include "common/module.h"
 #include <mmsystem.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace pvl {
 
@@ -61,6 +64,14 @@ void NTAPI NoteDriverThread(void*, DWORD reason, void*) {
 // Among the TLS callbacks, after the runtime's own (.CRT$XLC, XLD, XLF) and before the list's end (XLZ).
 [[gnu::used, gnu::section(".CRT$XLP")]] const PIMAGE_TLS_CALLBACK kNoteDriverThread = NoteDriverThread;
 
+// The handles noted so far, handed over as owned ones (taken under the lock, wrapped after it).
+struct NotedThreads {
+    DWORD count = 0;
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    void TakeFrom(DriverThreads& d) { std::copy(d.threads, d.threads + (count = std::exchange(d.count, 0)), handles); }
+    std::vector<UniqueHandle> Owned() const { return std::vector<UniqueHandle>(handles, handles + count); }
+};
+
 // From now until EndDriverWatch, threads that start in `driver` are `owner`'s to wait for.
 void WatchDriverThreads(const void* owner, HMODULE driver) {
     if (!driver) return;
@@ -71,37 +82,29 @@ void WatchDriverThreads(const void* owner, HMODULE driver) {
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(driver);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(driver) + dos->e_lfanew);
     DriverThreads& d = g_driverThreads;
-    DWORD dropped = 0;
-    HANDLE drop[MAXIMUM_WAIT_OBJECTS];
+    NotedThreads dropped;
     AcquireSRWLockExclusive(&d.lock);
-    if (d.owner != owner) {  // another control's recording, never stopped: no longer anyone's wait
-        dropped = std::exchange(d.count, 0);
-        std::copy(d.threads, d.threads + dropped, drop);
-    }
+    if (d.owner != owner) dropped.TakeFrom(d);  // another control's recording, never stopped: no one waits
     d.owner = owner;
     d.begin = reinterpret_cast<ULONG_PTR>(driver);
     d.end = d.begin + nt->OptionalHeader.SizeOfImage;
     ReleaseSRWLockExclusive(&d.lock);
     g_watching.store(true, std::memory_order_release);
-    for (DWORD i = 0; i < dropped; ++i) CloseHandle(drop[i]);
+    dropped.Owned();  // closed here, outside the lock
 }
 
 // Ends `owner`'s watch and hands over the threads it noted.
 std::vector<UniqueHandle> EndDriverWatch(const void* owner) {
     DriverThreads& d = g_driverThreads;
-    DWORD count = 0;
-    HANDLE noted[MAXIMUM_WAIT_OBJECTS];
+    NotedThreads noted;
     AcquireSRWLockExclusive(&d.lock);
     if (d.owner == owner) {
         g_watching.store(false, std::memory_order_relaxed);
         d.owner = nullptr;
-        count = std::exchange(d.count, 0);
-        std::copy(d.threads, d.threads + count, noted);
+        noted.TakeFrom(d);
     }
     ReleaseSRWLockExclusive(&d.lock);
-    std::vector<UniqueHandle> threads;
-    for (DWORD i = 0; i < count; ++i) threads.emplace_back(noted[i]);
-    return threads;
+    return noted.Owned();
 }
 
 }  // namespace
