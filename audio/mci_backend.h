@@ -15,6 +15,10 @@ public:
     virtual DWORD Send(const std::wstring& command, HWND notifyWindow) = 0;
     // The device id behind an alias (0 when none is open), as MM_MCINOTIFY reports it.
     virtual UINT DeviceId(const std::wstring& alias) = 0;
+    // The module the driver runs its own threads from (null: none to wait for). A driver may record
+    // on a thread that outlives "stop"; the control waits for the threads that start in this module
+    // while a recording runs.
+    virtual HMODULE DriverModule() { return nullptr; }
 };
 
 std::unique_ptr<MciBackend> MakeWinmmBackend();

@@ -1,10 +1,11 @@
 #include "audio/mci_control.h"
 #include "common/module.h"
-#include "common/system_library.h"
 #include <mmsystem.h>
-#include <tlhelp32.h>
-#include <set>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace pvl {
 
@@ -18,6 +19,94 @@ const DispMember kMembers[] = {
     {L"DeviceID", mci_dispid::DeviceID},
 };
 
+// --- The driver's recording threads ---------------------------------------------------------------
+// The driver may record on a thread of its own that outlives "stop ... wait": Wine's answers as soon
+// as it has asked its recording thread to end, and that thread then still writes the last buffers
+// into the file and closes the wave device. A "save" or "close" meanwhile races it: the process
+// could fault, or the file stay open. So the threads that start in the driver's module while a
+// recording runs are noted as they start, and stopping waits, briefly, until they have ended.
+//
+// The loader tells every module of each new thread, on that thread, before the thread's own code
+// runs; a TLS callback hears it both in the DLL and in the programs the device layer is linked into.
+// It runs under the loader lock, for every thread the process starts, so it does little: one flag
+// read while no recording runs; otherwise the thread's start address, and a handle on the thread if
+// that lies in the driver's module. The lock below is held elsewhere only for a few stores, never
+// across a wait or a call out.
+struct DriverThreads {
+    SRWLOCK lock;
+    const void* owner;       // the control whose recording runs; one at a time (the device serves one)
+    ULONG_PTR begin, end;    // the driver module's image
+    DWORD count;
+    HANDLE threads[MAXIMUM_WAIT_OBJECTS];
+};
+// Constant-initialized: the loader may call back before any constructor of this module has run.
+constinit DriverThreads g_driverThreads = {SRWLOCK_INIT, nullptr, 0, 0, 0, {}};
+constinit std::atomic<bool> g_watching{false};
+
+using QueryThreadFn = LONG(NTAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+constinit std::atomic<QueryThreadFn> g_queryThread{nullptr};
+constexpr ULONG kThreadQuerySetWin32StartAddress = 9;
+
+void NTAPI NoteDriverThread(void*, DWORD reason, void*) {
+    if (reason != DLL_THREAD_ATTACH || !g_watching.load(std::memory_order_acquire)) return;
+    const QueryThreadFn query = g_queryThread.load(std::memory_order_acquire);
+    ULONG_PTR start = 0;
+    if (!query || query(GetCurrentThread(), kThreadQuerySetWin32StartAddress, &start, sizeof(start), nullptr) < 0)
+        return;
+    DriverThreads& d = g_driverThreads;
+    AcquireSRWLockExclusive(&d.lock);
+    if (d.owner && start >= d.begin && start < d.end && d.count < MAXIMUM_WAIT_OBJECTS &&
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &d.threads[d.count], SYNCHRONIZE,
+                        FALSE, 0))
+        ++d.count;
+    ReleaseSRWLockExclusive(&d.lock);
+}
+// Among the TLS callbacks, after the runtime's own (.CRT$XLC, XLD, XLF) and before the list's end (XLZ).
+[[gnu::used, gnu::section(".CRT$XLP")]] const PIMAGE_TLS_CALLBACK kNoteDriverThread = NoteDriverThread;
+
+// The handles noted so far, handed over as owned ones (taken under the lock, wrapped after it).
+struct NotedThreads {
+    DWORD count = 0;
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    void TakeFrom(DriverThreads& d) { std::copy(d.threads, d.threads + (count = std::exchange(d.count, 0)), handles); }
+    std::vector<UniqueHandle> Owned() const { return std::vector<UniqueHandle>(handles, handles + count); }
+};
+
+// From now until EndDriverWatch, threads that start in `driver` are `owner`'s to wait for.
+void WatchDriverThreads(const void* owner, HMODULE driver) {
+    if (!driver) return;
+    if (!g_queryThread.load(std::memory_order_relaxed))
+        g_queryThread.store(reinterpret_cast<QueryThreadFn>(reinterpret_cast<void*>(
+                                GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread"))),
+                            std::memory_order_release);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(driver);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(driver) + dos->e_lfanew);
+    DriverThreads& d = g_driverThreads;
+    NotedThreads dropped;
+    AcquireSRWLockExclusive(&d.lock);
+    if (d.owner != owner) dropped.TakeFrom(d);  // another control's recording, never stopped: no one waits
+    d.owner = owner;
+    d.begin = reinterpret_cast<ULONG_PTR>(driver);
+    d.end = d.begin + nt->OptionalHeader.SizeOfImage;
+    ReleaseSRWLockExclusive(&d.lock);
+    g_watching.store(true, std::memory_order_release);
+    dropped.Owned();  // closed here, outside the lock
+}
+
+// Ends `owner`'s watch and hands over the threads it noted.
+std::vector<UniqueHandle> EndDriverWatch(const void* owner) {
+    DriverThreads& d = g_driverThreads;
+    NotedThreads noted;
+    AcquireSRWLockExclusive(&d.lock);
+    if (d.owner == owner) {
+        g_watching.store(false, std::memory_order_relaxed);
+        d.owner = nullptr;
+        noted.TakeFrom(d);
+    }
+    ReleaseSRWLockExclusive(&d.lock);
+    return noted.Owned();
+}
+
 }  // namespace
 
 MciControl::MciControl(std::unique_ptr<MciBackend> backend) : backend_(std::move(backend)) {
@@ -29,6 +118,7 @@ MciControl::MciControl(std::unique_ptr<MciBackend> backend) : backend_(std::move
 
 MciControl::~MciControl() {
     if (open_) CloseDevice();
+    EndDriverWatch(this);
     if (window_) SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
     window_.reset();
 }
@@ -43,18 +133,10 @@ const QITAB* MciControl::Interfaces() {
     return table;
 }
 
-HRESULT MciControl::Initialize() {
-    // Wine unloads the wave driver when its last device closes, even while the driver's capture or
-    // playback thread is still finishing, and the process faults. That thread can outlive this
-    // control too, so the driver is pinned for the life of the process. On Windows this only keeps
-    // a driver loaded that would be loaded again at the next recording.
-    static const bool driverPinned = [] {
-        HMODULE driver = LoadSystemLibrary(L"mciwave.dll");
-        return driver && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                            reinterpret_cast<LPCWSTR>(driver), &driver);
-    }();
-    (void)driverPinned;
-
+// Made when the device first opens, not with the control: the control is made while the host
+// starts and connects its add-ins, which should cost it as little as possible.
+HRESULT MciControl::CreateNoticeWindow() {
+    if (window_) return S_OK;
     // Registered on first need and unregistered when the module is unloaded. A class that is still
     // there (a host that unloaded us without unregistering, at the same address) has this very
     // window procedure and serves as well.
@@ -174,11 +256,14 @@ HRESULT MciControl::RunCommand(const std::wstring& word) {
     if (is(L"open")) return OpenDevice();
     if (is(L"close")) return CloseDevice();
     if (is(L"record")) {
-        // Stopping waits for the threads the recording brings to end (see StopRecording).
-        const std::set<DWORD> before = ProcessThreads();
-        RETURN_IF_FAILED(Send(L"record " + alias_));
-        recorded_ = true;
-        KeepRecordingThreads(before);
+        // Stopping waits for the driver's threads that start from here on (see StopRecording).
+        WatchDriverThreads(this, backend_->DriverModule());
+        const HRESULT hr = Send(L"record " + alias_);
+        if (FAILED(hr)) {
+            if (!recording_) EndDriverWatch(this);
+            return hr;
+        }
+        recorded_ = recording_ = true;
         return S_OK;
     }
     if (is(L"play")) {
@@ -198,6 +283,7 @@ HRESULT MciControl::RunCommand(const std::wstring& word) {
 
 HRESULT MciControl::OpenDevice() {
     if (open_) Guarded(CloseDevice());
+    RETURN_IF_FAILED(CreateNoticeWindow());
     const bool existing = GetFileAttributesW(fileName_.c_str()) != INVALID_FILE_ATTRIBUTES;
     const std::wstring open = existing
         ? L"open \"" + fileName_ + L"\" type " + deviceType_ + L" alias " + alias_ + L" wait"
@@ -221,47 +307,30 @@ HRESULT MciControl::OpenDevice() {
 
 HRESULT MciControl::StopRecording() {
     const HRESULT hr = Send(L"stop " + alias_ + L" wait");
-    if (SUCCEEDED(hr)) AwaitRecordingThreads();  // a device that refused to stop records on
+    // A device that refused to stop records on: the watch goes on until it stops or closes.
+    if (recording_ && SUCCEEDED(hr)) AwaitDriverThreads();
     return hr;
 }
 
-// The threads the process has now, by id.
-std::set<DWORD> MciControl::ProcessThreads() {
-    std::set<DWORD> ids;
-    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry{sizeof(entry)};
-    if (!snapshot) return ids;
-    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
-    return ids;
-}
-
-// The driver may record on a thread of its own that outlives "stop ... wait": Wine's answers as
-// soon as it has asked its recording thread to end, and that thread then still writes the last
-// buffers into the file and closes the wave device. A "save" or "close" meanwhile races it: the
-// process could fault, or the file stay open. So the threads that starting the recording brought
-// are remembered, and stopping waits, briefly, until one of them has ended. (A driver whose
-// threads all outlive the recording costs that wait once; later recordings bring none.)
-void MciControl::KeepRecordingThreads(const std::set<DWORD>& before) {
-    recordingThreads_.clear();
-    for (DWORD id : ProcessThreads()) {
-        if (before.count(id) || recordingThreads_.size() >= MAXIMUM_WAIT_OBJECTS) continue;
-        if (HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id)) recordingThreads_.emplace_back(thread);
-    }
-}
-
-void MciControl::AwaitRecordingThreads() {
+// Waits until the driver's threads that came with the recording have ended (see WatchDriverThreads),
+// for at most kRecordEndPatienceMs: a driver thread that lives on delays Stop by no more.
+void MciControl::AwaitDriverThreads() {
+    recording_ = false;
+    const std::vector<UniqueHandle> threads = EndDriverWatch(this);
     std::vector<HANDLE> handles;
-    for (const UniqueHandle& h : recordingThreads_) handles.push_back(h.get());
+    for (const UniqueHandle& h : threads) handles.push_back(h.get());
     if (!handles.empty())
-        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, kRecordEndPatienceMs);
-    recordingThreads_.clear();
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, kRecordEndPatienceMs);
 }
 
 HRESULT MciControl::CloseDevice() {
-    if (!recordingThreads_.empty()) Guarded(StopRecording());
+    // A recording is stopped, and its driver's threads waited for, before the device closes.
+    if (recording_) Guarded(StopRecording());
     const HRESULT hr = Send(L"close " + alias_ + L" wait");
-    recordingThreads_.clear();
+    if (recording_) {  // it refused to stop; closing ended it
+        recording_ = false;
+        EndDriverWatch(this);
+    }
     if (SUCCEEDED(hr) || open_) {
         open_ = false;
         deviceId_ = 0;
@@ -297,7 +366,6 @@ HRESULT CreateMciControl(ComPtr<MciControl>* out) {
     PVL_COM_TRY
     auto control = MakeComObject<MciControl>(MakeMciBackend());
     if (!control) return E_OUTOFMEMORY;
-    RETURN_IF_FAILED(control->Initialize());
     *out = control;
     return S_OK;
     PVL_COM_CATCH

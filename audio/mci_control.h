@@ -1,7 +1,8 @@
 // The audio control: the add-in's own stand-in for the Multimedia Control, driving the MCI
 // wave-audio device. It answers the control's automation members by their dispatch ids and raises
 // its events (Done, PlayCompleted) through a connection point. Completion notices arrive as
-// MM_MCINOTIFY on a message-only window, so events are raised from the thread's message loop.
+// MM_MCINOTIFY on a message-only window, made when the device first opens, so events are raised
+// from the thread's message loop.
 //
 // Commands, assigned to Command:
 //   open    opens FileName on the device; a FileName with no file behind it starts a new recording
@@ -9,7 +10,8 @@
 //           closed first.
 //   record  starts recording and returns; play starts playback and returns, and Done reports its end
 //           (a new recording that was never recorded into has nothing to play: file not found)
-//   stop, save, close   wait for the device and report nothing
+//   stop, save, close   wait for the device and report nothing; "stop" after "record" also waits,
+//           briefly, for the driver's recording threads to end, and "close" stops a recording first
 #pragma once
 #include "common/connection_point.h"
 #include "common/dispatch_impl.h"
@@ -17,7 +19,6 @@
 #include "audio/mci_backend.h"
 #include <functional>
 #include <memory>
-#include <set>
 #include <vector>
 #include <string>
 
@@ -62,7 +63,6 @@ public:
     ~MciControl();
     static const QITAB* Interfaces();
     PVL_DECLARE_IUNKNOWN;
-    HRESULT Initialize();
 
     // The typed face the recorder uses: each is the automation operation of the same name, observed
     // the same way. Open and Save set FileName first.
@@ -92,9 +92,8 @@ private:
     HRESULT OpenDevice();
     HRESULT CloseDevice();
     HRESULT StopRecording();
-    static std::set<DWORD> ProcessThreads();
-    void KeepRecordingThreads(const std::set<DWORD>& before);
-    void AwaitRecordingThreads();
+    void AwaitDriverThreads();
+    HRESULT CreateNoticeWindow();
     HRESULT Send(const std::wstring& command);
     void DropPendingNotifications();
     HRESULT RaiseDone(short notifyCode);
@@ -109,7 +108,7 @@ private:
     bool open_ = false;
     bool newElement_ = false;  // opened on a missing file: a new recording
     bool recorded_ = false;    // "record" was sent since the last "open"
-    std::vector<UniqueHandle> recordingThreads_;  // threads that came with the recording
+    bool recording_ = false;   // ...and no "stop" has ended it yet
     UINT deviceId_ = 0;
     DWORD lastError_ = 0;
     std::function<void(const std::wstring&)> observer_;

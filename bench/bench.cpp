@@ -104,6 +104,8 @@ public:
         return 0;
     }
     UINT DeviceId(const std::wstring&) override { return 1; }
+    // A driver module, so that Record watches for the driver's threads as it does with winmm's.
+    HMODULE DriverModule() override { return GetModuleHandleW(nullptr); }
 };
 
 // The encoder's progress report goes where the benchmark's own standard handles point when it

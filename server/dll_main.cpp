@@ -5,8 +5,9 @@
 #include "server/module_unload.h"
 #include "server/registration.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
-    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+// Thread notices stay on: the device layer hears of each new thread through its TLS callback
+// (audio/mci_control.cpp), which a DLL with TLS gets whatever DisableThreadLibraryCalls says.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
     // The process is ending (the host may exit without releasing its add-ins): other threads are
     // gone, and the windows, the device and the host's objects go with the process. Touching any
     // of them now could hang or fault the exit.
