@@ -68,7 +68,7 @@ IDispatch* ObjectArg(const VARIANT* v) {
     if (v->vt == VT_UNKNOWN || v->vt == (VT_UNKNOWN | VT_BYREF)) {
         IUnknown* u = v->vt == VT_UNKNOWN ? v->punkVal : (v->ppunkVal ? *v->ppunkVal : nullptr);
         ComPtr<IDispatch> d;
-        if (u && SUCCEEDED(u->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(d.GetAddressOf())))) return d.Get();
+        if (u && SUCCEEDED(u->QueryInterface(__uuidof(IDispatch), reinterpret_cast<void**>(d.GetAddressOf())))) return d.Get();
     }
     return nullptr;
 }

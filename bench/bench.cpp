@@ -22,6 +22,7 @@
 #include "server/class_factory.h"
 #include "simhost/simhost.h"
 #include "simhost/ribbon.h"
+#include "simhost/box_answerer.h"
 #include "common/raii.h"
 #include <algorithm>
 #include <atomic>
@@ -230,12 +231,19 @@ bool ReadModule(const std::wstring& path, ModuleFacts* facts) {
     const size_t directories = optional + (facts->is64 ? 112 : 96);
     const uint32_t importRva = u32(directories + 8);
     const size_t sectionTable = optional + optionalSize;
+    // Names longer than eight characters ("/4") are kept in the string table after the symbols:
+    // the debugging sections have such names, and so has .eh_frame, which unwinding needs.
+    const size_t strings = u32(fileHeader + 8) + size_t(u32(fileHeader + 12)) * 18;
     facts->withoutDebug = u32(optional + 60);  // SizeOfHeaders
     for (unsigned i = 0; i < sections; ++i) {
         const size_t s = sectionTable + i * 40;
         std::string name;
         for (size_t c = 0; c < 8 && image[s + c]; ++c) name += char(image[s + c]);
-        if (name[0] == '/') continue;  // a long name: only the debugging sections have them
+        if (name[0] == '/') {
+            const size_t at = strings + std::strtoul(name.c_str() + 1, nullptr, 10);
+            name.clear();
+            for (size_t c = at; c < image.size() && image[c]; ++c) name += char(image[c]);
+        }
         if (name.rfind(".debug", 0) != 0) facts->withoutDebug += u32(s + 16);
     }
     auto offsetOf = [&](uint32_t rva) -> size_t {
@@ -261,39 +269,14 @@ bool ReadModule(const std::wstring& path, ModuleFacts* facts) {
     return true;
 }
 
-// Answers the add-in's message boxes at once, as a user would, so that a Stop whose voice could not
-// be attached (the windows closed during a recording below have no wave to encode) never waits.
-class BoxAnswerer {
-public:
-    BoxAnswerer() : thread_([this] {
-        while (!stop_) {
-            HWND box = FindWindowW(L"#32770", L"Parvaline");
-            if (box && IsWindowVisible(box)) {
-                SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-                ++answered_;
-                while (!stop_ && IsWindow(box)) Sleep(1);
-            }
-            Sleep(1);
-        }
-    }) {}
-    ~BoxAnswerer() {
-        stop_ = true;
-        thread_.join();
-    }
-    int Answered() const { return answered_; }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<int> answered_{0};
-    std::thread thread_;
-};
-
 }  // namespace
 
 int main() {
     if (FAILED(OleInitialize(nullptr))) return 2;
     std::setvbuf(stdout, nullptr, _IONBF, 0);  // every figure reaches the log, even from a run cut short
-    BoxAnswerer user;
+    // Answers the add-in's message boxes at once, as a user would, so that a Stop whose voice could not
+    // be attached (the windows closed during a recording below have no wave to encode) never waits.
+    simhost::MessageBoxAnswerer user({}, L"Parvaline");
     pvl::SetMciBackendFactory([] { return std::make_unique<InstantDevice>(); });
     std::printf("Parvaline benchmarks: medians; each ratio is to the anchor named beside it, in this run\n");
     std::printf("(frame = %.2f ms, one frame of a 60 Hz user interface)\n\n", kFrameMs);
@@ -386,6 +369,58 @@ int main() {
         Report("  the ribbon's part (less the bar's median)", firstAdded, "frame", kFrameMs);
         Report("mail window and ribbon, a later one", laterWindow, "frame", kFrameMs);
         Report("  the ribbon's part (less the bar's median)", laterAdded, "frame", kFrameMs);
+    }
+
+    // --- A reply written inline in the main window ----------------------------------------------------
+    // Reply in the reading pane: Outlook shows the Message tab (the group's getEnabled/getImage
+    // round), raises InlineResponse (the add-in takes the reply and invalidates), and asks the group
+    // again. The goal is under a tenth of a frame.
+    {
+        std::vector<double> reply;
+        bool shown = true;
+        for (int run = 0; run < 200; ++run) {
+            simhost::Host::Get().Reset();
+            auto client = simhost::Client::Create();
+            auto addin = NewAddin();
+            addin->OnConnection(client.app.Get(), ext_cm_Startup, client.addIn.Get(), nullptr);
+            simhost::Ribbon& ribbon = client.app->GetRibbon();
+            ribbon.Attach(addin.Get(), L"pvlAddIn.Connect");
+            auto explorer = client.MainWindow();
+            auto received = client.NewReceivedMail();
+            const double t0 = NowMs();
+            auto mail = explorer->Reply(received.Get());
+            ribbon.Update();
+            reply.push_back(NowMs() - t0);
+            auto record = ribbon.Button(explorer.Get(), L"pvlRecord");
+            shown = shown && mail && record && record->enabled && ribbon.Errors().empty();
+            explorer->DiscardInline();
+            ribbon.Detach();
+            addin.Reset();
+            client.app->CloseAll();
+        }
+        if (!shown) std::printf("the main window did not show the group with Record on for the reply\n");
+        Report("a reply inline: InlineResponse and the group", reply, "frame", kFrameMs);
+    }
+
+    // --- A mail window opened beside many: every window keeps its bar ---------------------------------
+    {
+        std::vector<double> beside;
+        for (int run = 0; run < 20; ++run) {
+            simhost::Host::Get().Reset();
+            auto client = simhost::Client::Create();
+            auto addin = NewAddin();
+            addin->OnConnection(client.app.Get(), ext_cm_Startup, client.addIn.Get(), nullptr);
+            std::vector<ComPtr<simhost::Inspector>> open;
+            for (int i = 0; i < 20; ++i) open.push_back(client.Open(client.NewMail().Get()));
+            auto mail = client.NewMail();
+            const double t0 = NowMs();
+            open.push_back(client.Open(mail.Get()));
+            beside.push_back(NowMs() - t0);
+            for (auto& w : open) w->CloseWindow();
+            addin.Reset();
+            client.app->CloseAll();
+        }
+        Report("new mail window beside 20 open ones", beside, "first window's bar", Median(bar));
     }
 
     // --- Stop against the encoder alone, on the same wave file ----------------------------------------

@@ -5,7 +5,7 @@ namespace pvl {
 IFACEMETHODIMP EventSink::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (!IsEqualIID(riid, events_) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_IUnknown))
+    if (!IsEqualIID(riid, events_) && !IsEqualIID(riid, __uuidof(IDispatch)) && !IsEqualIID(riid, IID_IUnknown))
         return E_NOINTERFACE;
     *ppv = static_cast<IDispatch*>(this);
     AddRef();

@@ -4,9 +4,17 @@
 #include "server/class_factory.h"
 #include "server/module_unload.h"
 #include "server/registration.h"
+#include <cstdlib>
 
 // Thread notices stay on: the device layer hears of each new thread through its TLS callback
 // (audio/mci_control.cpp), which a DLL with TLS gets whatever DisableThreadLibraryCalls says.
+// No C++ exception leaves a COM method, an export or a window procedure, so nothing should reach
+// std::terminate. Should it, libstdc++'s own handler would print the exception's type, and for that
+// alone link in its name demangler (45 KiB of the module): this one ends the process as plainly.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
     // The process is ending (the host may exit without releasing its add-ins): other threads are
     // gone, and the windows, the device and the host's objects go with the process. Touching any

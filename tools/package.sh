@@ -39,6 +39,9 @@ for arch in x86 x64; do
         [ -f "$dir/$f" ] || { echo "package: no $dir/$f: build it first" >&2; exit 2; }
         cp "$dir/$f" "$out/shipped/$arch/"
     done
+    # The add-in as users get it: without its debugging sections (3.6 MiB of them), which stay in
+    # the build for the debugger.
+    run "$([ $arch = x86 ] && echo i686 || echo x86_64)-w64-mingw32-strip" --strip-debug "$out/shipped/$arch/pvlAddIn.dll"
     sign "$out/shipped/$arch/pvlAddIn.dll" "$out/shipped/$arch/lame.exe" "$out/shipped/$arch/libmp3lame.dll"
 done
 
