@@ -81,7 +81,6 @@ enum : int {
 constexpr int kButtonHeight = 24;
 constexpr int kRowHeight = 30;
 constexpr int kIcon = 16;
-constexpr int kRibbonHeight = RibbonStrip::kHeight;
 
 // The mails the main window lists: made up, as received.
 struct ReceivedMail {
@@ -291,6 +290,7 @@ private:
     int hot_ = -1;       // under the mouse
     int pressed_ = -1;   // mouse down on it
     bool ribbonShown_ = false;
+    int ribbonHeight_ = 0;  // as the strip asks for what it shows
 };
 
 MailWindow* MailClient::Open(simhost::Inspector* existing, const MailFields* fields) {
@@ -481,9 +481,11 @@ void MailWindow::Refresh(bool force) {
     signature_ = now;
     const int rows = static_cast<int>(Rows().size());
     const bool ribbonShown = !ribbon_->Groups().empty();
-    if (rows != rows_ || ribbonShown != ribbonShown_) {
+    const int ribbonHeight = ribbonShown ? ribbon_->Height() : 0;
+    if (rows != rows_ || ribbonShown != ribbonShown_ || ribbonHeight != ribbonHeight_) {
         rows_ = rows;
         ribbonShown_ = ribbonShown;
+        ribbonHeight_ = ribbonHeight;
         Layout();
     }
     InvalidateRect(bar_, nullptr, TRUE);
@@ -508,7 +510,7 @@ void MailWindow::Layout() {
     RECT c;
     GetClientRect(hwnd_, &c);
     const int w = c.right, h = c.bottom, m = 6;
-    const int ribbonHeight = ribbonShown_ ? kRibbonHeight : 0;
+    const int ribbonHeight = ribbonShown_ ? ribbonHeight_ : 0;
     const int barHeight = std::max(rows_, 0) * kRowHeight;
     MoveWindow(ribbon_->hwnd(), 0, 0, w, ribbonHeight, TRUE);
     MoveWindow(bar_, 0, ribbonHeight, w, barHeight, TRUE);
@@ -778,6 +780,7 @@ private:
     HFONT font_ = nullptr;
     std::wstring signature_;
     bool ribbonShown_ = false, inlineShown_ = false;
+    int ribbonHeight_ = 0;  // as the strip asks for what it shows
 };
 
 bool MainWindow::Create() {
@@ -955,9 +958,11 @@ void MainWindow::Refresh(bool force) {
     if (!force && now == signature_) return;
     signature_ = now;
     const bool ribbonShown = !ribbon_->Groups().empty();
+    const int ribbonHeight = ribbonShown ? ribbon_->Height() : 0;
     const bool inlineShown = Mail() != nullptr;
-    if (ribbonShown != ribbonShown_ || inlineShown != inlineShown_) {
+    if (ribbonShown != ribbonShown_ || ribbonHeight != ribbonHeight_ || inlineShown != inlineShown_) {
         ribbonShown_ = ribbonShown;
+        ribbonHeight_ = ribbonHeight;
         inlineShown_ = inlineShown;
         Layout();
     }
@@ -978,7 +983,7 @@ void MainWindow::Layout() {
     RECT c;
     GetClientRect(hwnd_, &c);
     const int w = c.right, h = c.bottom, m = 6;
-    const int ribbonHeight = ribbonShown_ ? kRibbonHeight : 0;
+    const int ribbonHeight = ribbonShown_ ? ribbonHeight_ : 0;
     MoveWindow(ribbon_->hwnd(), 0, 0, w, ribbonHeight, TRUE);
     auto place = [&](int id, int x, int y, int ww, int hh) { MoveWindow(GetDlgItem(hwnd_, id), x, y, ww, hh, TRUE); };
     auto show = [&](int id, bool on) { ShowWindow(GetDlgItem(hwnd_, id), on ? SW_SHOW : SW_HIDE); };
