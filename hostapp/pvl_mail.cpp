@@ -32,6 +32,7 @@
 //   expectdrawn:ID+ / ID-   its picture is painted in colour / grey
 //   expectpressed:ID+ / ID-   a toggle button is on / off     expectlabel:ID=TEXT   its label
 //   expectgroups:N the target's ribbon shows N groups
+//   expectfit      the target's ribbon shows each picture, label and group label whole, apart
 //   keytips[:off]  show (hide) the target ribbon's keytips, as while Alt is held
 //   keytip:KEYS    hold Alt and type KEYS in the target window: the control with that keytip
 //   main / mail    make the main window / the newest mail window the target
@@ -1323,6 +1324,10 @@ bool Script::RunRibbon(const Step& s, ClientWindow* w) {
         auto b = ribbon.Button(s.arg.substr(0, eq));
         Say("mail: ribbon %s reads \"%s\"", Narrow(s.arg.substr(0, eq)).c_str(), b ? Narrow(b->label).c_str() : "(missing)");
         ok = eq != std::wstring::npos && b && b->label == s.arg.substr(eq + 1);
+    } else if (s.verb == L"expectfit") {
+        std::wstring why;
+        ok = ribbon.LaidOut(&why);
+        Say("mail: the ribbon is %d px high; %s", ribbon.Height(), ok ? "everything fits" : Narrow(why).c_str());
     } else if (s.verb == L"keytips") {
         ribbon.ShowKeytips(s.arg != L"off");
         UpdateWindow(ribbon.hwnd());

@@ -300,6 +300,59 @@ POINT RibbonStrip::PictureOrigin(const Item& item) {
     return POINT{r.left + 4, (r.top + r.bottom - item.icon.cy) / 2};
 }
 
+RECT RibbonStrip::LabelRect(const Item& item) {
+    const RECT& r = item.rect;
+    if (!Pressable(item.view)) return RECT{r.left + 4, r.top, r.right, r.bottom};
+    if (item.view.size == L"large") return RECT{r.left + 2, r.top + 4 + item.icon.cy + 2, r.right - 2, r.bottom};
+    return RECT{r.left + 4 + item.icon.cx + 4, r.top, r.right, r.bottom};
+}
+
+UINT RibbonStrip::LabelFormat(const Item& item) {
+    const bool wraps = Pressable(item.view) && item.view.size == L"large";
+    return (wraps ? DT_CENTER | DT_WORDBREAK : DT_SINGLELINE | DT_VCENTER) | DT_NOPREFIX;
+}
+
+bool RibbonStrip::LaidOut(std::wstring* why) const {
+    std::vector<GroupBox> boxes;
+    Rows rows;
+    const auto items = Items(&boxes, &rows);
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    std::wstring problem;
+    if (client.bottom != rows.height)
+        problem = L"the strip is " + std::to_wstring(client.bottom) + L" px high, not " + std::to_wstring(rows.height);
+    HDC dc = GetDC(hwnd_);
+    HGDIOBJ old = SelectObject(dc, font_);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    // The groups' labels are centred in their row; their letters begin below the font's internal leading.
+    const int groupText = rows.height - rows.label + (rows.label - 2 - tm.tmHeight) / 2 + tm.tmInternalLeading;
+    for (const auto& item : items) {
+        if (!problem.empty()) break;
+        const RECT& box = item.rect;
+        const RECT text = LabelRect(item);
+        RECT need = text;
+        DrawTextW(dc, item.view.label.c_str(), -1, &need, LabelFormat(item) | DT_CALCRECT);
+        const POINT at = PictureOrigin(item);
+        const RECT picture{at.x, at.y, at.x + item.icon.cx, at.y + item.icon.cy};
+        const bool large = item.view.size == L"large";
+        if (Pressable(item.view) && (picture.left < box.left || picture.top < box.top || picture.right > box.right ||
+                                     picture.bottom > box.bottom))
+            problem = L"the picture is outside its box";
+        else if (Pressable(item.view) && (large ? picture.bottom > text.top : picture.right > text.left))
+            problem = L"the picture is over the label";
+        else if (need.bottom - need.top > text.bottom - text.top || need.right - need.left > text.right - text.left)
+            problem = L"the label does not fit in its box";
+        else if (box.bottom > groupText)
+            problem = L"the box reaches into the group's label";
+        if (!problem.empty()) problem = item.view.id + L": " + problem;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(hwnd_, dc);
+    if (why) *why = problem;
+    return problem.empty();
+}
+
 bool RibbonStrip::DrawnPictureCentre(const std::wstring& id, COLORREF* colour) {
     RECT c;
     GetClientRect(hwnd_, &c);
@@ -378,12 +431,11 @@ void RibbonStrip::Paint(HDC dc) {
         const auto& b = items[i].view;
         RECT r = items[i].rect;
         const int index = static_cast<int>(i);
-        const bool large = b.size == L"large";
         if (!Pressable(b)) {
             // A label control: its text only.
             SetTextColor(dc, GetSysColor(b.enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-            RECT text{r.left + 4, r.top, r.right, r.bottom};
-            DrawTextW(dc, b.label.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+            RECT text = LabelRect(items[i]);
+            DrawTextW(dc, b.label.c_str(), -1, &text, LabelFormat(items[i]));
             continue;
         }
         if (b.pressed) {
@@ -398,10 +450,9 @@ void RibbonStrip::Paint(HDC dc) {
         }
         const POINT at = PictureOrigin(items[i]);
         DrawAlphaPicture(dc, at.x, at.y, b.picture, b.enabled);
-        RECT text = large ? RECT{r.left + 2, r.top + 4 + items[i].icon.cy + 2, r.right - 2, r.bottom}
-                          : RECT{r.left + 4 + items[i].icon.cx + 4, r.top, r.right, r.bottom};
+        RECT text = LabelRect(items[i]);
         SetTextColor(dc, GetSysColor(b.enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-        DrawTextW(dc, b.label.c_str(), -1, &text, (large ? DT_CENTER | DT_WORDBREAK : DT_SINGLELINE | DT_VCENTER) | DT_NOPREFIX);
+        DrawTextW(dc, b.label.c_str(), -1, &text, LabelFormat(items[i]));
         if (focused && index == focus_) {
             RECT f = r;
             InflateRect(&f, -2, -2);

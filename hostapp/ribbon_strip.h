@@ -56,6 +56,10 @@ public:
     // The height the strip needs for what it shows: the tab row and the groups' body, grown with the
     // pictures it is given (drawn for the display's DPI) and with its font; 108 at 96 dpi.
     int Height() const;
+    // Whether the strip shows everything whole: each picture inside its control's box and clear of
+    // the control's label, each label's lines inside the box, every box above its group's label,
+    // and the strip's window as tall as the strip asks. Otherwise false, with what does not fit.
+    bool LaidOut(std::wstring* why) const;
 
     // Keytips, shown while the keyboard asks for them. A typed character goes to TypeKeytip: S_OK when
     // the characters typed so far are a control's keytip (that control is pressed), S_FALSE when they
@@ -82,6 +86,9 @@ private:
     std::vector<Item> Items(std::vector<GroupBox>* groups = nullptr, Rows* rows = nullptr) const;
     int HitTest(POINT p) const;
     static POINT PictureOrigin(const Item& item);
+    // Where a control's label is drawn, and how.
+    static RECT LabelRect(const Item& item);
+    static UINT LabelFormat(const Item& item);
     void Paint(HDC dc);
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
