@@ -32,6 +32,7 @@
 //   expectdrawn:ID+ / ID-   its picture is painted in colour / grey
 //   expectpressed:ID+ / ID-   a toggle button is on / off     expectlabel:ID=TEXT   its label
 //   expectgroups:N the target's ribbon shows N groups
+//   expectfit      the target's ribbon shows each picture, label and group label whole, apart
 //   keytips[:off]  show (hide) the target ribbon's keytips, as while Alt is held
 //   keytip:KEYS    hold Alt and type KEYS in the target window: the control with that keytip
 //   main / mail    make the main window / the newest mail window the target
@@ -81,7 +82,6 @@ enum : int {
 constexpr int kButtonHeight = 24;
 constexpr int kRowHeight = 30;
 constexpr int kIcon = 16;
-constexpr int kRibbonHeight = RibbonStrip::kHeight;
 
 // The mails the main window lists: made up, as received.
 struct ReceivedMail {
@@ -291,6 +291,7 @@ private:
     int hot_ = -1;       // under the mouse
     int pressed_ = -1;   // mouse down on it
     bool ribbonShown_ = false;
+    int ribbonHeight_ = 0;  // as the strip asks for what it shows
 };
 
 MailWindow* MailClient::Open(simhost::Inspector* existing, const MailFields* fields) {
@@ -481,9 +482,11 @@ void MailWindow::Refresh(bool force) {
     signature_ = now;
     const int rows = static_cast<int>(Rows().size());
     const bool ribbonShown = !ribbon_->Groups().empty();
-    if (rows != rows_ || ribbonShown != ribbonShown_) {
+    const int ribbonHeight = ribbonShown ? ribbon_->Height() : 0;
+    if (rows != rows_ || ribbonShown != ribbonShown_ || ribbonHeight != ribbonHeight_) {
         rows_ = rows;
         ribbonShown_ = ribbonShown;
+        ribbonHeight_ = ribbonHeight;
         Layout();
     }
     InvalidateRect(bar_, nullptr, TRUE);
@@ -508,7 +511,7 @@ void MailWindow::Layout() {
     RECT c;
     GetClientRect(hwnd_, &c);
     const int w = c.right, h = c.bottom, m = 6;
-    const int ribbonHeight = ribbonShown_ ? kRibbonHeight : 0;
+    const int ribbonHeight = ribbonShown_ ? ribbonHeight_ : 0;
     const int barHeight = std::max(rows_, 0) * kRowHeight;
     MoveWindow(ribbon_->hwnd(), 0, 0, w, ribbonHeight, TRUE);
     MoveWindow(bar_, 0, ribbonHeight, w, barHeight, TRUE);
@@ -778,6 +781,7 @@ private:
     HFONT font_ = nullptr;
     std::wstring signature_;
     bool ribbonShown_ = false, inlineShown_ = false;
+    int ribbonHeight_ = 0;  // as the strip asks for what it shows
 };
 
 bool MainWindow::Create() {
@@ -955,9 +959,11 @@ void MainWindow::Refresh(bool force) {
     if (!force && now == signature_) return;
     signature_ = now;
     const bool ribbonShown = !ribbon_->Groups().empty();
+    const int ribbonHeight = ribbonShown ? ribbon_->Height() : 0;
     const bool inlineShown = Mail() != nullptr;
-    if (ribbonShown != ribbonShown_ || inlineShown != inlineShown_) {
+    if (ribbonShown != ribbonShown_ || ribbonHeight != ribbonHeight_ || inlineShown != inlineShown_) {
         ribbonShown_ = ribbonShown;
+        ribbonHeight_ = ribbonHeight;
         inlineShown_ = inlineShown;
         Layout();
     }
@@ -978,7 +984,7 @@ void MainWindow::Layout() {
     RECT c;
     GetClientRect(hwnd_, &c);
     const int w = c.right, h = c.bottom, m = 6;
-    const int ribbonHeight = ribbonShown_ ? kRibbonHeight : 0;
+    const int ribbonHeight = ribbonShown_ ? ribbonHeight_ : 0;
     MoveWindow(ribbon_->hwnd(), 0, 0, w, ribbonHeight, TRUE);
     auto place = [&](int id, int x, int y, int ww, int hh) { MoveWindow(GetDlgItem(hwnd_, id), x, y, ww, hh, TRUE); };
     auto show = [&](int id, bool on) { ShowWindow(GetDlgItem(hwnd_, id), on ? SW_SHOW : SW_HIDE); };
@@ -1318,6 +1324,10 @@ bool Script::RunRibbon(const Step& s, ClientWindow* w) {
         auto b = ribbon.Button(s.arg.substr(0, eq));
         Say("mail: ribbon %s reads \"%s\"", Narrow(s.arg.substr(0, eq)).c_str(), b ? Narrow(b->label).c_str() : "(missing)");
         ok = eq != std::wstring::npos && b && b->label == s.arg.substr(eq + 1);
+    } else if (s.verb == L"expectfit") {
+        std::wstring why;
+        ok = ribbon.LaidOut(&why);
+        Say("mail: the ribbon is %d px high; %s", ribbon.Height(), ok ? "everything fits" : Narrow(why).c_str());
     } else if (s.verb == L"keytips") {
         ribbon.ShowKeytips(s.arg != L"off");
         UpdateWindow(ribbon.hwnd());

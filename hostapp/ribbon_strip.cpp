@@ -8,7 +8,10 @@ namespace pvlmail {
 namespace {
 
 constexpr wchar_t kRibbonClass[] = L"ParvalineRibbonStrip";
+// The least sizes, those of 96 dpi: the rows and boxes grow with the font and the pictures.
 constexpr int kTabRow = 22;
+constexpr int kLabelRow = 20;
+constexpr int kHeight = 108;
 constexpr int kIcon = 16;
 constexpr int kLargeIcon = 32;
 constexpr int kLargeHeight = 66;
@@ -211,8 +214,9 @@ HRESULT RibbonStrip::Press(const std::wstring& id) {
     return hr;
 }
 
-std::vector<RibbonStrip::Item> RibbonStrip::Items(std::vector<GroupBox>* boxes) const {
+std::vector<RibbonStrip::Item> RibbonStrip::Items(std::vector<GroupBox>* boxes, Rows* rows) const {
     std::vector<Item> out;
+    if (rows) *rows = {kTabRow, kLabelRow, kHeight};
     if (!hwnd_) return out;
     HDC dc = GetDC(hwnd_);
     HGDIOBJ old = SelectObject(dc, font_);
@@ -221,8 +225,15 @@ std::vector<RibbonStrip::Item> RibbonStrip::Items(std::vector<GroupBox>* boxes) 
         GetTextExtentPoint32W(dc, t.c_str(), static_cast<int>(t.size()), &s);
         return static_cast<int>(s.cx);
     };
-    const int top = kTabRow + 3;
-    int x = 6;
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    const int textHeight = static_cast<int>(tm.tmHeight);
+    auto icon = [](const simhost::RibbonButtonView& b, int otherwise) {
+        return b.picture ? SIZE{b.picture.width, b.picture.height} : SIZE{otherwise, otherwise};
+    };
+    const int tab = std::max(kTabRow, textHeight + 8);
+    const int top = tab + 3;
+    int x = 6, bottom = top;
     for (const auto& g : Groups()) {
         const int groupLeft = x;
         x += 4;
@@ -233,8 +244,12 @@ std::vector<RibbonStrip::Item> RibbonStrip::Items(std::vector<GroupBox>* boxes) 
             if (!b.visible) continue;
             if (b.size == L"large") {
                 if (column >= 0) x = column + columnWidth + 2, column = -1, stacked = 3;
-                const int w = std::max(kLargeIcon + 12, textWidth(b.label) + 10);
-                out.push_back({b, RECT{x, top, x + w, top + kLargeHeight}});
+                const SIZE size = icon(b, kLargeIcon);
+                const int w = std::max(static_cast<int>(size.cx) + 12, textWidth(b.label) + 10);
+                // The picture, then up to two lines of label under it.
+                const int h = std::max(kLargeHeight, 4 + static_cast<int>(size.cy) + 2 + 2 * textHeight + 2);
+                out.push_back({b, RECT{x, top, x + w, top + h}, size});
+                bottom = std::max(bottom, top + h);
                 x += w + 2;
                 continue;
             }
@@ -242,20 +257,34 @@ std::vector<RibbonStrip::Item> RibbonStrip::Items(std::vector<GroupBox>* boxes) 
                 if (column >= 0) x = column + columnWidth + 2;
                 column = x, stacked = 0, columnWidth = 0;
             }
-            const int w = Pressable(b) ? 4 + kIcon + 4 + textWidth(b.label) + 6 : 4 + textWidth(b.label) + 4;
-            const int y = top + stacked * kSmallHeight;
-            out.push_back({b, RECT{column, y, column + w, y + kSmallHeight}});
+            const SIZE size = Pressable(b) ? icon(b, kIcon) : SIZE{0, 0};
+            const int w = Pressable(b) ? 4 + size.cx + 4 + textWidth(b.label) + 6 : 4 + textWidth(b.label) + 4;
+            const int h = std::max(kSmallHeight, std::max(static_cast<int>(size.cy), textHeight) + 6);
+            const int y = stacked ? static_cast<int>(out.back().rect.bottom) : top;
+            out.push_back({b, RECT{column, y, column + w, y + h}, size});
+            bottom = std::max(bottom, y + h);
             columnWidth = std::max(columnWidth, w);
             ++stacked;
         }
         if (column >= 0) x = column + columnWidth + 2;
         x = std::max(x + 4, groupLeft + textWidth(g.label) + 12);
-        if (boxes) boxes->push_back({g.label, RECT{groupLeft, kTabRow, x, kHeight}});
+        if (boxes) boxes->push_back({g.label, RECT{groupLeft, tab, x, 0}});
         x += 2;
     }
+    // The groups' labels go in a line of text under the lowest box.
+    const Rows r{tab, std::max(kLabelRow, textHeight + 6), std::max(kHeight, bottom + textHeight + 4)};
+    if (boxes)
+        for (auto& box : *boxes) box.rect.bottom = r.height;
+    if (rows) *rows = r;
     SelectObject(dc, old);
     ReleaseDC(hwnd_, dc);
     return out;
+}
+
+int RibbonStrip::Height() const {
+    Rows rows;
+    Items(nullptr, &rows);
+    return rows.height;
 }
 
 int RibbonStrip::HitTest(POINT p) const {
@@ -267,8 +296,61 @@ int RibbonStrip::HitTest(POINT p) const {
 
 POINT RibbonStrip::PictureOrigin(const Item& item) {
     const RECT& r = item.rect;
-    if (item.view.size == L"large") return POINT{(r.left + r.right - kLargeIcon) / 2, r.top + 4};
-    return POINT{r.left + 4, r.top + (kSmallHeight - kIcon) / 2};
+    if (item.view.size == L"large") return POINT{(r.left + r.right - item.icon.cx) / 2, r.top + 4};
+    return POINT{r.left + 4, (r.top + r.bottom - item.icon.cy) / 2};
+}
+
+RECT RibbonStrip::LabelRect(const Item& item) {
+    const RECT& r = item.rect;
+    if (!Pressable(item.view)) return RECT{r.left + 4, r.top, r.right, r.bottom};
+    if (item.view.size == L"large") return RECT{r.left + 2, r.top + 4 + item.icon.cy + 2, r.right - 2, r.bottom};
+    return RECT{r.left + 4 + item.icon.cx + 4, r.top, r.right, r.bottom};
+}
+
+UINT RibbonStrip::LabelFormat(const Item& item) {
+    const bool wraps = Pressable(item.view) && item.view.size == L"large";
+    return (wraps ? DT_CENTER | DT_WORDBREAK : DT_SINGLELINE | DT_VCENTER) | DT_NOPREFIX;
+}
+
+bool RibbonStrip::LaidOut(std::wstring* why) const {
+    std::vector<GroupBox> boxes;
+    Rows rows;
+    const auto items = Items(&boxes, &rows);
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    std::wstring problem;
+    if (client.bottom != rows.height)
+        problem = L"the strip is " + std::to_wstring(client.bottom) + L" px high, not " + std::to_wstring(rows.height);
+    HDC dc = GetDC(hwnd_);
+    HGDIOBJ old = SelectObject(dc, font_);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    // The groups' labels are centred in their row; their letters begin below the font's internal leading.
+    const int groupText = rows.height - rows.label + (rows.label - 2 - tm.tmHeight) / 2 + tm.tmInternalLeading;
+    for (const auto& item : items) {
+        if (!problem.empty()) break;
+        const RECT& box = item.rect;
+        const RECT text = LabelRect(item);
+        RECT need = text;
+        DrawTextW(dc, item.view.label.c_str(), -1, &need, LabelFormat(item) | DT_CALCRECT);
+        const POINT at = PictureOrigin(item);
+        const RECT picture{at.x, at.y, at.x + item.icon.cx, at.y + item.icon.cy};
+        const bool large = item.view.size == L"large";
+        if (Pressable(item.view) && (picture.left < box.left || picture.top < box.top || picture.right > box.right ||
+                                     picture.bottom > box.bottom))
+            problem = L"the picture is outside its box";
+        else if (Pressable(item.view) && (large ? picture.bottom > text.top : picture.right > text.left))
+            problem = L"the picture is over the label";
+        else if (need.bottom - need.top > text.bottom - text.top || need.right - need.left > text.right - text.left)
+            problem = L"the label does not fit in its box";
+        else if (box.bottom > groupText)
+            problem = L"the box reaches into the group's label";
+        if (!problem.empty()) problem = item.view.id + L": " + problem;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(hwnd_, dc);
+    if (why) *why = problem;
+    return problem.empty();
 }
 
 bool RibbonStrip::DrawnPictureCentre(const std::wstring& id, COLORREF* colour) {
@@ -301,22 +383,25 @@ void RibbonStrip::Paint(HDC dc) {
     FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
     const auto groups = Groups();
     if (groups.empty()) return;
+    std::vector<GroupBox> boxes;
+    Rows rows;
+    const auto items = Items(&boxes, &rows);
     HGDIOBJ oldFont = SelectObject(dc, font_);
     SetBkMode(dc, TRANSPARENT);
     // The tab row: the tab the groups sit on, selected, over a light body; a contextual tab carries
     // its tab set's name beside it, on the set's colour.
-    RECT body{0, kTabRow, client.right, client.bottom};
+    RECT body{0, rows.tab, client.right, client.bottom};
     FillRect(dc, &body, GetSysColorBrush(COLOR_WINDOW));
     const std::wstring tab = Caption(groups.front().tab);
     SIZE ts{};
     GetTextExtentPoint32W(dc, tab.c_str(), static_cast<int>(tab.size()), &ts);
-    RECT tabRect{6, 3, 6 + ts.cx + 20, kTabRow + 1};
+    RECT tabRect{6, 3, 6 + ts.cx + 20, rows.tab + 1};
     const bool contextual = !groups.front().tabSet.empty();
     if (contextual) {
         const std::wstring set = Caption(groups.front().tabSet);
         SIZE ss{};
         GetTextExtentPoint32W(dc, set.c_str(), static_cast<int>(set.size()), &ss);
-        RECT band{tabRect.right + 4, 3, tabRect.right + 4 + ss.cx + 16, kTabRow};
+        RECT band{tabRect.right + 4, 3, tabRect.right + 4 + ss.cx + 16, rows.tab};
         pvl::UniqueGdiObject brush(CreateSolidBrush(RGB(0xFD, 0xE9, 0xC6)));
         FillRect(dc, &band, static_cast<HBRUSH>(brush.get()));
         SetTextColor(dc, RGB(0x80, 0x50, 0x00));
@@ -334,10 +419,8 @@ void RibbonStrip::Paint(HDC dc) {
     RECT line{0, client.bottom - 2, client.right, client.bottom};
     DrawEdge(dc, &line, EDGE_ETCHED, BF_BOTTOM);
 
-    std::vector<GroupBox> boxes;
-    const auto items = Items(&boxes);
     for (const auto& box : boxes) {
-        RECT label{box.rect.left, box.rect.bottom - 20, box.rect.right, box.rect.bottom - 2};
+        RECT label{box.rect.left, box.rect.bottom - rows.label, box.rect.right, box.rect.bottom - 2};
         SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
         DrawTextW(dc, box.label.c_str(), -1, &label, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
         RECT separator{box.rect.right - 2, box.rect.top + 4, box.rect.right, box.rect.bottom - 4};
@@ -348,12 +431,11 @@ void RibbonStrip::Paint(HDC dc) {
         const auto& b = items[i].view;
         RECT r = items[i].rect;
         const int index = static_cast<int>(i);
-        const bool large = b.size == L"large";
         if (!Pressable(b)) {
             // A label control: its text only.
             SetTextColor(dc, GetSysColor(b.enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-            RECT text{r.left + 4, r.top, r.right, r.bottom};
-            DrawTextW(dc, b.label.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+            RECT text = LabelRect(items[i]);
+            DrawTextW(dc, b.label.c_str(), -1, &text, LabelFormat(items[i]));
             continue;
         }
         if (b.pressed) {
@@ -368,10 +450,9 @@ void RibbonStrip::Paint(HDC dc) {
         }
         const POINT at = PictureOrigin(items[i]);
         DrawAlphaPicture(dc, at.x, at.y, b.picture, b.enabled);
-        RECT text = large ? RECT{r.left + 2, r.top + 4 + kLargeIcon + 2, r.right - 2, r.bottom}
-                          : RECT{r.left + 4 + kIcon + 4, r.top, r.right, r.bottom};
+        RECT text = LabelRect(items[i]);
         SetTextColor(dc, GetSysColor(b.enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-        DrawTextW(dc, b.label.c_str(), -1, &text, (large ? DT_CENTER | DT_WORDBREAK : DT_SINGLELINE | DT_VCENTER) | DT_NOPREFIX);
+        DrawTextW(dc, b.label.c_str(), -1, &text, LabelFormat(items[i]));
         if (focused && index == focus_) {
             RECT f = r;
             InflateRect(&f, -2, -2);
@@ -427,7 +508,8 @@ std::wstring RibbonStrip::Signature() const {
         s += L"[" + g.tabSet + L"/" + g.tab + L":" + g.label;
         for (const auto& b : g.buttons)
             s += L";" + b.id + b.label + (b.enabled ? L"+" : L"-") + (b.visible ? L"v" : L"") + (b.pressed ? L"d" : L"") +
-                 (b.picture ? L"p" : L"") + std::to_wstring(b.picture.width) + b.keytip;
+                 (b.picture ? L"p" : L"") + std::to_wstring(b.picture.width) + L"x" + std::to_wstring(b.picture.height) +
+                 b.keytip;
         s += L"]";
     }
     return s + (keytips_ ? L"k" : L"");

@@ -29,8 +29,6 @@ LRESULT HandleStripInput(const StripInput& strip, UINT msg, WPARAM wp, LPARAM lp
 
 class RibbonStrip {
 public:
-    static constexpr int kHeight = 108;  // the tab row and the groups' body
-
     // `pressed` hears of every press that reached the add-in: the control's id and how long the
     // press held the thread (Stop encodes there).
     RibbonStrip(simhost::Ribbon* ribbon, std::function<void(const std::wstring&, double)> pressed);
@@ -55,6 +53,13 @@ public:
     bool DrawnPictureCentre(const std::wstring& id, COLORREF* colour);
     // What the strip shows, as text: when it changes, the strip is to be repainted.
     std::wstring Signature() const;
+    // The height the strip needs for what it shows: the tab row and the groups' body, grown with the
+    // pictures it is given (drawn for the display's DPI) and with its font; 108 at 96 dpi.
+    int Height() const;
+    // Whether the strip shows everything whole: each picture inside its control's box and clear of
+    // the control's label, each label's lines inside the box, every box above its group's label,
+    // and the strip's window as tall as the strip asks. Otherwise false, with what does not fit.
+    bool LaidOut(std::wstring* why) const;
 
     // Keytips, shown while the keyboard asks for them. A typed character goes to TypeKeytip: S_OK when
     // the characters typed so far are a control's keytip (that control is pressed), S_FALSE when they
@@ -68,15 +73,22 @@ private:
     struct Item {
         simhost::RibbonButtonView view;
         RECT rect;
+        SIZE icon;  // the picture's size as given, or the size at 96 dpi for a control without one
     };
     struct GroupBox {
         std::wstring label;
         RECT rect;
     };
-    // Where each visible control and each group lie in the strip.
-    std::vector<Item> Items(std::vector<GroupBox>* groups = nullptr) const;
+    struct Rows {
+        int tab, label, height;  // the tab row, the groups' labels at the foot, the whole strip
+    };
+    // Where each visible control and each group lie in the strip, and its rows.
+    std::vector<Item> Items(std::vector<GroupBox>* groups = nullptr, Rows* rows = nullptr) const;
     int HitTest(POINT p) const;
     static POINT PictureOrigin(const Item& item);
+    // Where a control's label is drawn, and how.
+    static RECT LabelRect(const Item& item);
+    static UINT LabelFormat(const Item& item);
     void Paint(HDC dc);
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
