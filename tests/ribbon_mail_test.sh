@@ -102,7 +102,7 @@ script+=",ribbonkey:pvlStop,wait:0.5,attachments:1,expectribbon:pvlRecord+,expec
 script+=",newmail,expectribbon:pvlRecord+,expectribbon:pvlPlay-,attachments:0,close,attachments:1"
 # From the keyboard: Record's keytip presses the toggle in, and again releases it, which stops and
 # attaches in place of the earlier voice.
-script+=",keytip:VR,wait:0.5,expectpressed:pvlRecord+,expect:Stop+,keytip:VR,wait:0.5,expectpressed:pvlRecord-,attachments:1"
+script+=",keytip:VR,wait:0.5,expectpressed:pvlRecord+,expect:Stop+,expectfit,keytip:VR,wait:0.5,expectpressed:pvlRecord-,attachments:1"
 run "$build/pvlMail.exe" --out "$(winpath "$work")" --script "$script" >"$work/mail-addin.log" 2>&1 </dev/null
 rc=$?
 grep -E '^(mail|script|summary)' "$work/mail-addin.log"
