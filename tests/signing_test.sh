@@ -76,8 +76,13 @@ for f in "$work"/unsigned/Parvaline-{Setup.exe,x86.msi,x64.msi} "$work"/unsigned
     has_signature "$f" && signed="$signed ${f#$work/}"
 done
 [ -z "$signed" ] && pass "without a certificate: nothing is signed" || fail "without a certificate, signed:$signed"
-# Signing works on copies: the builds stay as built.
-cmp -s "$work/unsigned/shipped/x86/pvlAddIn.dll" "$x86/pvlAddIn.dll" || fail "the unsigned shipped add-in is not the built one"
+# Signing works on copies: the builds stay as built. The shipped add-in is the built one less its
+# debugging sections.
+i686-w64-mingw32-strip --strip-debug -o "$work/built-stripped.dll" "$x86/pvlAddIn.dll"
+cmp -s "$work/unsigned/shipped/x86/pvlAddIn.dll" "$work/built-stripped.dll" \
+    || fail "the unsigned shipped add-in is not the built one, less its debugging sections"
+i686-w64-mingw32-objdump -h "$work/unsigned/shipped/x86/pvlAddIn.dll" | grep -q '\.debug' \
+    && fail "the shipped add-in still carries debugging sections"
 has_signature "$x86/pvlAddIn.dll" && fail "signing changed the build's pvlAddIn.dll"
 
 echo "$failures failed"
