@@ -26,52 +26,32 @@ mkdir -p "$out"
 log=$out/mail.log
 : >"$log"
 
-# A free display number for Xvfb.
-display=${PVL_SCREENSHOT_DISPLAY:-}
-if [ -z "$display" ]; then
-    for n in $(seq 101 140); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
-    done
-fi
-export PVL_DISPLAY=$display
 source "$root/tools/wine-env.sh"
 arch=$(pvl_pe_arch "$build/pvlAddIn.dll")
 [ -n "$arch" ] || { echo "mail-demo: $build/pvlAddIn.dll is not a Windows module" >&2; exit 2; }
-pvl_wine_env "$arch"
-base=$WINEPREFIX
-export WINEPREFIX=$pvl_build/wineprefix-$arch-x11
-[ -d "$WINEPREFIX" ] || cp -a "$base" "$WINEPREFIX"
 if [ -n "$real" ]; then
     unset ALSA_CONFIG_PATH   # the machine's own default capture device
 else
     export PVL_CAPTURE_FILE=${PVL_CAPTURE_FILE_OVERRIDE:-$build/audio/speech.raw}
 fi
-
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 </dev/null &
-xvfb=$!
-cleanup() {
-    "$PVL_WINE" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 </dev/null || true
-    "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
-    kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-sleep 1
-"$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
-"$PVL_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >>"$log" 2>&1 </dev/null
-# A virtual desktop: Wine then draws the windows' frames and title bars itself (Xvfb runs no
-# window manager that would), so the screenshots look as they do on Windows.
-"$PVL_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >>"$log" 2>&1 </dev/null
-"$PVL_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >>"$log" 2>&1 </dev/null
-# The desktop is made when the prefix's first program starts: start again with the settings read.
-"$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
-"$WINESERVER" -w >/dev/null 2>&1 </dev/null || true
-"$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
+trap pvl_x11_stop EXIT
+pvl_x11_start "$arch" "$log"
 
 winpath() { echo "Z:${1//\//\\}"; }
 dll=$(winpath "$build/pvlAddIn.dll")
 "$PVL_WINE" regsvr32 /s "$dll" >>"$log" 2>&1 </dev/null || { echo "mail-demo: regsvr32 $dll failed" >&2; exit 1; }
 echo "mail-demo: registered $dll ($arch)" >>"$log"
 recordings=$(pvl_recordings_dir)
+# Parvaline Mail running SCRIPT, its output in LOG; its screenshots become PNG files.
+client() {  # LOG SCRIPT
+    local rc=0 bmp
+    "$PVL_WINE" "$build/pvlMail.exe" --out "$(winpath "$out")" --script "$2" </dev/null >>"$1" 2>&1 || rc=$?
+    for bmp in "$out"/*.bmp; do
+        [ -f "$bmp" ] || continue
+        convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+    done
+    return $rc
+}
 rm -f "$recordings/Parvaline.wav" "$recordings/Parvaline.mp3" "$recordings/parvaline.wav"
 
 # Record for SECONDS: the first screenshot half-way through, while the recording runs.
@@ -80,11 +60,7 @@ eml="$out/Voice message.eml"
 # Record and Stop are pressed on the ribbon's "Voice message" group; the bar stays in the same window.
 script="wait:1,to:someone@example.com,subject:Voice message from Parvaline,ribbon:pvlRecord,wait:$half,shot:mail-recording,wait:$half,ribbon:pvlStop,wait:0.5,shot:mail-recorded,about:about,play,save:$(winpath "$eml")"
 rc=0
-"$PVL_WINE" "$build/pvlMail.exe" --out "$(winpath "$out")" --script "$script" </dev/null >>"$log" 2>&1 || rc=$?
-for bmp in "$out"/*.bmp; do
-    [ -f "$bmp" ] || continue
-    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
-done
+client "$log" "$script" || rc=$?
 [ $rc = 0 ] || { echo "mail-demo: Parvaline Mail failed (exit $rc); see $log" >&2; exit 1; }
 cp "$recordings/Parvaline.mp3" "$out/Parvaline.mp3"
 cp "$recordings/Parvaline.wav" "$out/Parvaline.wav" 2>/dev/null || cp "$recordings/parvaline.wav" "$out/Parvaline.wav"
@@ -100,11 +76,7 @@ reply="$out/Voice reply.eml"
 script="wait:1,close,main,select:1,reply,expectgroups:1,ribbon:pvlRecord,wait:$half,shot:reply-recording,wait:$half"
 script+=",ribbon:pvlStop,wait:0.5,attachments:1,shot:reply-recorded,save:$(winpath "$reply"),sendreply"
 rc=0
-"$PVL_WINE" "$build/pvlMail.exe" --out "$(winpath "$out")" --script "$script" </dev/null >>"$replylog" 2>&1 || rc=$?
-for bmp in "$out"/*.bmp; do
-    [ -f "$bmp" ] || continue
-    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
-done
+client "$replylog" "$script" || rc=$?
 [ $rc = 0 ] || { echo "mail-demo: the voice reply in the main window failed (exit $rc); see $replylog" >&2; exit 3; }
 cp "$recordings/Parvaline.mp3" "$out/Voice reply.mp3"
 cp "$recordings/Parvaline.wav" "$out/Voice reply.wav" 2>/dev/null || cp "$recordings/parvaline.wav" "$out/Voice reply.wav"

@@ -18,40 +18,20 @@ mkdir -p "$out"; out=$(cd "$out" && pwd)
 log=$out/shots.log
 : >"$log"
 
-display=${PVL_SCREENSHOT_DISPLAY:-}
-if [ -z "$display" ]; then
-    for n in $(seq 101 140); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }
-    done
-fi
-export PVL_DISPLAY=$display
 source "$root/tools/wine-env.sh"
 arch=$(pvl_pe_arch "$build/pvlAddIn.dll")
-pvl_wine_env "$arch"
-base=$WINEPREFIX
-export WINEPREFIX=$pvl_build/wineprefix-$arch-x11
-[ -d "$WINEPREFIX" ] || cp -a "$base" "$WINEPREFIX"
 export PVL_CAPTURE_FILE=$build/audio/speech.raw
 key='HKCU\Control Panel\Desktop'
-
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 </dev/null &
-xvfb=$!
 before=
 cleanup() {
     if [ -n "$before" ]; then "$PVL_WINE" reg add "$key" /v LogPixels /t REG_DWORD /d $((before)) /f
     else "$PVL_WINE" reg delete "$key" /v LogPixels /f; fi >/dev/null 2>&1 </dev/null || true
-    "$PVL_WINE" regsvr32 /u /s "$dll" >/dev/null 2>&1 </dev/null || true
-    "$PVL_WINE" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 </dev/null || true
-    "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
-    kill "$xvfb" 2>/dev/null || true
+    [ -z "${dll:-}" ] || "$PVL_WINE" regsvr32 /u /s "$dll" >/dev/null 2>&1 </dev/null || true
+    pvl_x11_stop
 }
 trap cleanup EXIT
-sleep 1
-"$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
+pvl_x11_start "$arch" "$log"
 before=$("$PVL_WINE" reg query "$key" /v LogPixels 2>/dev/null </dev/null | grep -oP 'REG_DWORD\s+\K0x[0-9a-fA-F]+' || true)
-"$PVL_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >>"$log" 2>&1 </dev/null
-"$PVL_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >>"$log" 2>&1 </dev/null
-"$PVL_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >>"$log" 2>&1 </dev/null
 winpath() { echo "Z:${1//\//\\}"; }
 dll=$(winpath "$build/pvlAddIn.dll")
 "$PVL_WINE" regsvr32 /s "$dll" >>"$log" 2>&1 </dev/null || { echo "ribbon-dpi-shots: regsvr32 $dll failed" >&2; exit 1; }
@@ -60,10 +40,7 @@ script=${PVL_SHOTS_SCRIPT:-wait:1,expectfit,ribbon:pvlRecord,wait:1,expectfit,sh
 status=0
 for dpi in "${dpis[@]}"; do
     "$PVL_WINE" reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >>"$log" 2>&1 </dev/null
-    # The desktop and the DPI are read when the prefix's first program starts: start again.
-    "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
-    "$WINESERVER" -w >/dev/null 2>&1 </dev/null || true
-    "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
+    pvl_x11_restart "$log"  # the DPI is read when the prefix's first program starts
     echo "== $dpi dpi" >>"$log"
     rm -f "$out"/*.bmp
     "$PVL_WINE" "$build/pvlMail.exe" --out "$(winpath "$out")" --script "$script" </dev/null >>"$log" 2>&1 \

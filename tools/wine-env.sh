@@ -56,3 +56,44 @@ pvl_pe_arch() {
         8664) echo x64 ;;
     esac
 }
+
+# A session on a virtual X display (Xvfb), for screenshots. The build's prefix is copied once to
+# <prefix>-x11 and switched there to the X11 driver with a virtual desktop, so that Wine draws the
+# windows' frames and title bars itself (Xvfb runs no window manager that would).
+#   pvl_x11_start ARCH LOG   exports PVL_DISPLAY, DISPLAY and WINEPREFIX, starts Xvfb and the server
+#   pvl_x11_restart LOG      starts the server again: the desktop and the DPI are read then
+#   pvl_x11_stop             ends the server and Xvfb, and puts the prefix's desktop setting back
+pvl_x11_start() {
+    local arch=$1 log=$2 n
+    PVL_DISPLAY=${PVL_SCREENSHOT_DISPLAY:-}
+    if [ -z "$PVL_DISPLAY" ]; then
+        for n in $(seq 101 140); do
+            [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { PVL_DISPLAY=:$n; break; }
+        done
+    fi
+    export PVL_DISPLAY
+    pvl_wine_env "$arch"
+    local base=$WINEPREFIX
+    export WINEPREFIX=$pvl_build/wineprefix-$arch-x11
+    [ -d "$WINEPREFIX" ] || cp -a "$base" "$WINEPREFIX"
+    Xvfb "$PVL_DISPLAY" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 </dev/null &
+    pvl_x11_xvfb=$!
+    sleep 1
+    "$WINESERVER" -p >>"$log" 2>&1 </dev/null || true
+    "$PVL_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >>"$log" 2>&1 </dev/null
+    "$PVL_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >>"$log" 2>&1 </dev/null
+    "$PVL_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >>"$log" 2>&1 </dev/null
+    pvl_x11_restart "$log"
+}
+
+pvl_x11_restart() {
+    "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
+    "$WINESERVER" -w >/dev/null 2>&1 </dev/null || true
+    "$WINESERVER" -p >>"$1" 2>&1 </dev/null || true
+}
+
+pvl_x11_stop() {
+    "$PVL_WINE" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 </dev/null || true
+    "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true
+    [ -z "${pvl_x11_xvfb:-}" ] || kill "$pvl_x11_xvfb" 2>/dev/null || true
+}
